@@ -1,0 +1,143 @@
+#pragma once
+// A BitTorrent swarm on loopback for tests and benchmarks: a generated
+// multi-file payload with its .torrent, a tracker (opentracker), seeders
+// (aria2c, or a libtorrent session of the test's own), and the private
+// network the engine must run in.
+//
+//   IsolateNetwork();                       // first thing in main()
+//   Tracker tracker;                        // opentracker on a free port
+//   Payload p = MakePayload(dir, "pack", {3 << 20, 0, 1 << 20}, {tracker.AnnounceUrl()});
+//   tracker.Allow(p.infoHashHex);
+//   LibtorrentSeeder seeder(p);             // or Aria2Seeder seeder(p);
+//   ... download into `out` ...
+//   EXPECT_EQ(DifferingFiles(p, out), std::vector<std::string>{});
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Moves this process into a network namespace of its own with only loopback
+// up (and, with mountNamespace, a private mount namespace, so that it may
+// mount a tmpfs). Must run before any thread starts. Becomes root of a new
+// user namespace first when not already privileged. Returns false, with the
+// reason in *why, when the kernel refuses.
+bool IsolateNetwork(bool mountNamespace = false, std::string* why = nullptr);
+
+// Polls pred every 50 ms until it returns true or the timeout passes.
+bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
+
+// A free TCP port on 127.0.0.1 (asked from the kernel, then released).
+int FreePort();
+
+// A fresh empty directory under $TMPDIR, removed with its contents by the destructor.
+class TempDir {
+public:
+    explicit TempDir(const std::string& prefix = "corvane");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+struct Payload {
+    std::string dataDir;                 // holds the folder `name`
+    std::string name;                    // the torrent's name (its top folder)
+    std::vector<std::string> files;      // relative to dataDir, e.g. "pack/file-1.bin"
+    std::vector<std::int64_t> sizes;
+    std::int64_t totalSize = 0;
+    std::string torrent;                 // the .torrent's bytes
+    std::string torrentPath;             // the .torrent written next to dataDir's folder
+    std::string infoHashHex;             // v1 info-hash, 40 hex digits
+};
+
+// Writes files of pseudo-random bytes (seeded by `seed`) with the given sizes
+// under dataDir/name/, and a .torrent for them (version 1, no pad files,
+// unless hybrid) naming the trackers and web seeds given.
+Payload MakePayload(const std::string& dataDir, const std::string& name,
+                    const std::vector<std::int64_t>& fileSizes,
+                    const std::vector<std::string>& trackers,
+                    const std::vector<std::string>& webSeeds = {}, bool hybrid = false,
+                    unsigned seed = 1);
+
+// SHA-256 of a file as 64 hex digits ("" when it cannot be read).
+std::string Sha256OfFile(const std::string& path);
+// The payload's files (relative paths) whose copy under downloadDir is
+// missing or differs from the source; empty when all match.
+std::vector<std::string> DifferingFiles(const Payload& p, const std::string& downloadDir);
+
+// A child process with its output in a log file; killed (SIGTERM, then
+// SIGKILL after 5 s) by Stop() or the destructor, and by the kernel when the
+// test process dies.
+class ChildProcess {
+public:
+    ChildProcess(const std::vector<std::string>& argv, const std::string& logPath);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    bool Running();
+    void Stop();
+    int Pid() const { return m_pid; }
+    std::string Log() const;
+
+private:
+    int m_pid = -1;
+    std::string m_logPath;
+};
+
+// opentracker on 127.0.0.1 (HTTP and UDP on one free port). Debian's build
+// tracks only whitelisted info-hashes: Allow() them before the first announce.
+class Tracker {
+public:
+    explicit Tracker(const std::vector<std::string>& infoHashesHex = {});
+    ~Tracker();
+    int Port() const { return m_port; }
+    std::string AnnounceUrl() const;  // http://127.0.0.1:<port>/announce
+    // Adds an info-hash to the whitelist and restarts the tracker on its port.
+    void Allow(const std::string& infoHashHex);
+
+private:
+    void Start();
+    TempDir m_dir;
+    int m_port;
+    std::vector<std::string> m_hashes;
+    std::unique_ptr<ChildProcess> m_process;
+};
+
+// aria2c seeding the payload from its dataDir (checks it first), announcing
+// to the trackers of the .torrent. Peers reach it on 127.0.0.1:Port().
+class Aria2Seeder {
+public:
+    explicit Aria2Seeder(const Payload& p);
+    ~Aria2Seeder();
+    int Port() const { return m_port; }
+    // True once the port accepts connections (the check is done).
+    bool WaitReady(std::chrono::milliseconds timeout);
+
+private:
+    TempDir m_dir;
+    int m_port;
+    std::unique_ptr<ChildProcess> m_process;
+};
+
+// A second libtorrent session seeding the payload from its dataDir (trusted
+// without checking), on 127.0.0.1, TCP only, no DHT/LSD/UPnP/NAT-PMP.
+// uploadLimit (bytes per second, 0 = none) slows it, for a download that
+// must still be running when the test acts.
+class LibtorrentSeeder {
+public:
+    explicit LibtorrentSeeder(const Payload& p, int uploadLimit = 0);
+    ~LibtorrentSeeder();
+    int Port() const;
+    void SetUploadLimit(int bytesPerSecond);
+    // Number of peers connected to the seeding torrent.
+    int Peers() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
