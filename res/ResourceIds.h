@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 // Resource ids of the program's bitmaps, icon and strings. Each resource is
 // compiled in under a path made from its id:
 //   bitmap N -> ":/bitmaps/N.bmp"   (16 bpp, 5-5-5, uncompressed)
@@ -65,5 +67,10 @@ inline constexpr int IDB_ABOUT_RULE = 217;
 inline constexpr int IDI_MAINFRAME = 200;
 
 inline constexpr int IDS_ABOUTBOX = 101;
+
+// Resource paths by id: ":/bitmaps/171.bmp", ":/icons/200/48.png", ":/strings/101.txt".
+QString BitmapPath(int id);
+QString IconPath(int id, int size);
+QString StringPath(int id);
 
 } // namespace res

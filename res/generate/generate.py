@@ -19,6 +19,7 @@ import argparse
 import os
 import sys
 
+sys.dont_write_bytecode = True  # leave no caches in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from raster import Canvas, bmp555, clamp, hexrgb, mix, png_rgba, to555, vgrad  # noqa: E402
@@ -32,6 +33,7 @@ PAUSE_AT = (109, 292)                # 92 x 31
 FOLDER_AT = (203, 292)               # 163 x 31
 QUESTION_AT, MINIMIZE_AT, CLOSE_AT = (553, 7), (570, 7), (587, 7)   # 15 x 14
 ROWS_TOP, ROW_H = 148, 18            # four label rows, 148..220
+HEADER_H = 106                       # title area, below it the body
 
 AMBER = hexrgb('#ffb41e')
 AMBER_LIGHT = hexrgb('#ffd66b')
@@ -45,7 +47,7 @@ def draw_background():
     body = vgrad([(0.0, '#1d2534'), (0.30, '#171e2b'), (1.0, '#0d1118')])
     header = vgrad([(0.0, '#283347'), (1.0, '#1a2231')])
     for y in range(HEIGHT):
-        col = header(y / 116.0) if y < 116 else body(y / (HEIGHT - 1))
+        col = header(y / HEADER_H) if y < HEADER_H else body(y / (HEIGHT - 1))
         row = c.px[y]
         for x in range(WIDTH):
             row[x] = list(col)
@@ -54,15 +56,21 @@ def draw_background():
     def glow(px, py):
         d = ((px - 120) / 420.0) ** 2 + ((py + 40) / 150.0) ** 2
         return clamp(1.0 - d) * 0.10
-    c.shade((0, 0, WIDTH, 116), glow, (120, 150, 200))
+    c.shade((0, 0, WIDTH, HEADER_H), glow, (120, 150, 200))
+    # faint arcs rising from the top right corner
+    for r in (70, 120, 170, 220):
+        def arcband(px, py, r=r):
+            d = abs(((px - 640) ** 2 + (py + 60) ** 2) ** 0.5 - r)
+            return clamp(1.0 - d) * 0.16 * clamp((py - 2) / 30.0) * clamp((HEADER_H - 6 - py) / 30.0)
+        c.shade((640 - r - 2, 0, WIDTH, HEADER_H), arcband, (140, 170, 220))
 
     # header edge: a dark line with an amber hairline fading out to both sides
     for x in range(WIDTH):
         t = x / (WIDTH - 1)
         fade = clamp(1.0 - abs(t - 0.32) / 0.62) ** 1.5
-        c.blend(x, 116, AMBER, 0.75 * fade)
-        c.blend(x, 117, (0, 0, 0), 0.45)
-        c.blend(x, 118, (0, 0, 0), 0.18)
+        c.blend(x, HEADER_H, AMBER, 0.75 * fade)
+        c.blend(x, HEADER_H + 1, (0, 0, 0), 0.45)
+        c.blend(x, HEADER_H + 2, (0, 0, 0), 0.18)
 
     # tray behind the three small buttons
     c.rrect(549, 3, 606, 25, 6, '#0f141c')
@@ -78,10 +86,6 @@ def draw_background():
             c.rrect(40, y0, 432, y0 + ROW_H, 3, '#182030')
         else:
             c.rrect(40, y0, 432, y0 + ROW_H, 3, '#141b27')
-    # a small amber tick in front of each label
-    for i in range(4):
-        y0 = ROWS_TOP + i * ROW_H
-        c.rrect(42, y0 + 5, 44, y0 + ROW_H - 5, 1, AMBER, 0.85)
 
     # progress track: an empty, sunken groove exactly where the bar paints
     l, t, r, b = TRACK

@@ -181,13 +181,14 @@ BAYER4 = [[0, 8, 2, 10], [12, 4, 14, 6], [3, 11, 1, 9], [15, 7, 13, 5]]
 
 
 def to555(canvas, dither=True):
-    """5-bit channel values per pixel, rows top-down. Ordered dithering hides
-    the banding of gradients at 5 bits per channel."""
+    """5-bit channel values per pixel, rows top-down. A gentle ordered dither
+    (half the full amplitude) softens the banding of gradients at 5 bits per
+    channel without a visible texture on flat dark areas."""
     rows = []
     for y in range(canvas.h):
         row = []
         for x in range(canvas.w):
-            d = (BAYER4[y & 3][x & 3] + 0.5) / 16.0 if dither else 0.5
+            d = 0.25 + (BAYER4[y & 3][x & 3] + 0.5) / 32.0 if dither else 0.5
             q = []
             for v in canvas.px[y][x]:
                 n = int(math.floor(clamp(v, 0.0, 255.0) * 31.0 / 255.0 + d))

@@ -62,10 +62,7 @@ const int kButtonLooks[][4] = {
      res::IDB_QUESTION_DISABLED},
 };
 
-QString BitmapPath(int id)
-{
-    return QStringLiteral(":/bitmaps/%1.bmp").arg(id);
-}
+using res::BitmapPath;
 
 QByteArray ReadResource(const QString& path)
 {
@@ -187,7 +184,8 @@ TEST(Bitmaps, ProgressTrackIsEmptyAndDark)
 TEST(Icons, MainIconLoadsAtEverySize)
 {
     for (int size : {16, 32, 48}) {
-        const QString path = QStringLiteral(":/icons/%1/%2.png").arg(res::IDI_MAINFRAME).arg(size);
+        const QString path = res::IconPath(res::IDI_MAINFRAME, size);
+        EXPECT_EQ(path, QStringLiteral(":/icons/200/%1.png").arg(size));
         QImage image;
         ASSERT_TRUE(image.loadFromData(ReadResource(path), "PNG")) << path.toStdString();
         EXPECT_EQ(image.size(), QSize(size, size));
@@ -200,7 +198,8 @@ TEST(Icons, MainIconLoadsAtEverySize)
 
 TEST(Strings, AboutItemText)
 {
-    const QByteArray text = ReadResource(QStringLiteral(":/strings/%1.txt").arg(res::IDS_ABOUTBOX));
+    EXPECT_EQ(res::StringPath(res::IDS_ABOUTBOX), QStringLiteral(":/strings/101.txt"));
+    const QByteArray text = ReadResource(res::StringPath(res::IDS_ABOUTBOX));
     EXPECT_EQ(QString::fromUtf8(text), QStringLiteral(u"Corvane 정보(&A)..."));
     EXPECT_EQ(text, QByteArray("Corvane \xec\xa0\x95\xeb\xb3\xb4(&A)..."));
 }
@@ -211,15 +210,16 @@ TEST(Resources, MissingIdIsNotFound)
     EXPECT_TRUE(ReadResource(BitmapPath(999)).isEmpty());
 }
 
-// The committed files, relative to res/, that the generator writes.
+// The generator's files under root, relative to it: the bitmaps, icons and
+// strings folders and the desktop entry with its icon.
 QStringList GeneratedFiles(const QString& root)
 {
     QStringList files;
     QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString rel = QDir(root).relativeFilePath(it.next());
-        if (!rel.startsWith(QLatin1String("generate/")) && rel != QLatin1String("CMakeLists.txt")
-            && rel != QLatin1String("ResourceIds.h"))
+        if (rel.startsWith(QLatin1String("bitmaps/")) || rel.startsWith(QLatin1String("icons/"))
+            || rel.startsWith(QLatin1String("strings/")) || rel.startsWith(QLatin1String("corvane.")))
             files << rel;
     }
     files.sort();
@@ -229,7 +229,8 @@ QStringList GeneratedFiles(const QString& root)
 TEST(Generator, CommittedFilesAreExactlyWhatItDraws)
 {
     const char* source = std::getenv("CORVANE_SOURCE_DIR");
-    ASSERT_NE(source, nullptr) << "CORVANE_SOURCE_DIR not set";
+    if (source == nullptr)
+        source = CORVANE_SOURCE_DIR_AT_BUILD;
     const QString resDir = QString::fromLocal8Bit(source) + QStringLiteral("/res");
 
     QTemporaryDir out;
@@ -250,7 +251,10 @@ TEST(Generator, CommittedFilesAreExactlyWhatItDraws)
 
     const QStringList drawn = GeneratedFiles(out.path());
     const QStringList committed = GeneratedFiles(resDir);
-    EXPECT_EQ(drawn, committed) << "files added or removed without the generator";
+    EXPECT_EQ(drawn.join(QLatin1Char(' ')).toStdString(),
+              committed.join(QLatin1Char(' ')).toStdString())
+        << "files added or removed without the generator";
+    EXPECT_GE(drawn.size(), 28 + 3 + 1 + 2);
     for (const QString& rel : drawn) {
         QFile a(out.path() + QLatin1Char('/') + rel);
         QFile b(resDir + QLatin1Char('/') + rel);
