@@ -1,0 +1,79 @@
+// The main window: a skinned, captionless 610 x 400 dialog that owns all the
+// program's run-time state.
+#pragma once
+
+#include "framework/Controls.h"
+#include "framework/Dialog.h"
+
+#include <cstdint>
+
+class CCorvaneDlg : public CDialog
+{
+public:
+    static constexpr UINT IDD = 102;
+    static constexpr UINT_PTR kRefreshTimer = 107;   // display refresh, 500 ms
+    static constexpr UINT_PTR kReannounceTimer = 108; // re-announce and alerts, 1 s
+    static constexpr UINT kAboutCommand = 0x10;      // system-menu about item
+    static constexpr std::size_t kSaveFolderChars = 2048;
+    static constexpr std::size_t kBufferBytes = 512000;
+
+    CCorvaneDlg();
+    ~CCorvaneDlg() override;
+
+    BOOL PreTranslateMessage(MSG* msg) override;
+    BOOL OnInitDialog() override;
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+
+    int OnCreate(CREATESTRUCT* cs) override;
+    void OnSysCommand(UINT id, LPARAM lParam) override;
+    void OnPaint() override;
+    HCURSOR OnQueryDragIcon();
+    BOOL OnEraseBkgnd(CDC* dc) override;
+    void OnLButtonDown(UINT flags, CPoint point) override;
+    void OnTimer(UINT_PTR id) override;
+    HBRUSH OnCtlColor(CDC* dc, CWnd* wnd, UINT ctlColor) override;
+
+    void OnBnClickedShowContainingFolder();
+    void OnBnClickedPauseResume();
+    void OnBnClickedMinimize();
+    void OnBnClickedClose();
+    void OnBnClickedQuestion();
+
+    // The one close routine: asks the dialog to close (WM_CLOSE) and returns;
+    // the dialog ends when its loop next runs.
+    void CloseDownloader();
+
+    // Work that other parts of the program carry out.
+    void CreateControls();
+    void StartDownload();
+    void RefreshProgress();
+    void ReannounceTick();
+    void PumpAlerts();
+    void ShowAboutBox();
+
+    char16_t m_saveFolder[kSaveFolderChars];
+    char m_buffer[kBufferBytes];
+
+    CBitmapButton m_btnPauseResume;
+    CBitmapButton m_btnShowFolder;
+    CBitmapButton m_btnMinimize;
+    CBitmapButton m_btnClose;
+    CBitmapButton m_btnQuestion;
+    CProgressCtrl m_progress;
+    CStatic m_lblPath;
+    CStatic m_lblSize;
+    CStatic m_lblRate;
+    CStatic m_lblPeers;
+    CStatic m_txtPercentSuffix;
+    CStatic m_txtPath;
+    CStatic m_txtSize;
+    CStatic m_txtRate;
+    CStatic m_txtPeers;
+    CStatic m_txtPercent;
+    CStatic m_txtCaption;
+
+    HICON m_hIcon;
+    std::int32_t m_trackerFailures;
+    CCorvaneDlg* m_self;
+    std::uint32_t m_reannounceTicks;
+};
