@@ -1,0 +1,873 @@
+// libdbghelp.so: writes a Linux minidump of the calling process, in the
+// Breakpad flavour of the minidump format that lldb and the Breakpad and
+// Crashpad tools read:
+//   - header and stream directory,
+//   - system info (x86-64, Linux, kernel version and CPU),
+//   - misc info (process id),
+//   - thread list with the faulting thread only: its registers (from the
+//     signal's ucontext) and its stack, from just below the stack pointer to
+//     the end of the stack's mapping (at most 8 MiB),
+//   - memory list holding that stack (where lldb reads memory),
+//   - exception (signal number, code, fault address, thread, registers),
+//   - module list: each mapped ELF file with base, size and GNU build id,
+//   - /proc/self/maps, status, cmdline and auxv as Linux streams.
+// Other threads are not listed: the handler that calls this runs on the
+// faulting thread and cannot stop or inspect the others safely.
+//
+// Everything here is async-signal-safe: no heap, no stdio, no locks; the
+// file is written with raw system calls from fixed buffers on the stack.
+
+#include "crashdump/DbgHelp.h"
+
+#include <cpuid.h>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include <elf.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <sys/utsname.h>
+#include <time.h>
+#include <unistd.h>
+
+#if !defined(__x86_64__)
+#error "the dump writer knows the x86-64 register layout only"
+#endif
+
+namespace {
+
+// ---- Minidump format -------------------------------------------------------
+
+constexpr uint32_t kSignature = 0x504d444d; // "MDMP"
+constexpr uint32_t kVersion = 0xa793;
+
+enum StreamType : uint32_t {
+    ThreadListStream = 3,
+    ModuleListStream = 4,
+    MemoryListStream = 5,
+    ExceptionStream = 6,
+    SystemInfoStream = 7,
+    MiscInfoStream = 15,
+    LinuxProcStatusStream = 0x47670004,
+    LinuxCmdLineStream = 0x47670006,
+    LinuxAuxvStream = 0x47670008,
+    LinuxMapsStream = 0x47670009,
+};
+
+#pragma pack(push, 1)
+struct Header {
+    uint32_t Signature;
+    uint32_t Version;
+    uint32_t NumberOfStreams;
+    uint32_t StreamDirectoryRva;
+    uint32_t CheckSum;
+    uint32_t TimeDateStamp;
+    uint64_t Flags;
+};
+struct Location {
+    uint32_t DataSize;
+    uint32_t Rva;
+};
+struct Directory {
+    uint32_t StreamType;
+    ::Location Where;
+};
+struct MemoryDescriptor {
+    uint64_t StartOfMemoryRange;
+    ::Location Memory;
+};
+struct Thread {
+    uint32_t ThreadId;
+    uint32_t SuspendCount;
+    uint32_t PriorityClass;
+    uint32_t Priority;
+    uint64_t Teb;
+    MemoryDescriptor Stack;
+    Location ThreadContext;
+};
+struct SystemInfo {
+    uint16_t ProcessorArchitecture;
+    uint16_t ProcessorLevel;
+    uint16_t ProcessorRevision;
+    uint8_t NumberOfProcessors;
+    uint8_t ProductType;
+    uint32_t MajorVersion;
+    uint32_t MinorVersion;
+    uint32_t BuildNumber;
+    uint32_t PlatformId;
+    uint32_t CSDVersionRva;
+    uint16_t SuiteMask;
+    uint16_t Reserved2;
+    uint32_t VendorId[3];
+    uint32_t VersionInformation;
+    uint32_t FeatureInformation;
+    uint32_t AMDExtendedCpuFeatures;
+};
+struct MiscInfo {
+    uint32_t SizeOfInfo;
+    uint32_t Flags1;
+    uint32_t ProcessId;
+    uint32_t ProcessCreateTime;
+    uint32_t ProcessUserTime;
+    uint32_t ProcessKernelTime;
+};
+struct ExceptionRecord {
+    uint32_t ExceptionCode;
+    uint32_t ExceptionFlags;
+    uint64_t ExceptionRecord;
+    uint64_t ExceptionAddress;
+    uint32_t NumberParameters;
+    uint32_t UnusedAlignment;
+    uint64_t ExceptionInformation[15];
+};
+struct Exception {
+    uint32_t ThreadId;
+    uint32_t Alignment;
+    ::ExceptionRecord Record;
+    Location ThreadContext;
+};
+struct FixedFileInfo {
+    uint32_t Fields[13];
+};
+struct Module {
+    uint64_t BaseOfImage;
+    uint32_t SizeOfImage;
+    uint32_t CheckSum;
+    uint32_t TimeDateStamp;
+    uint32_t ModuleNameRva;
+    FixedFileInfo VersionInfo;
+    Location CvRecord;
+    Location MiscRecord;
+    uint64_t Reserved0;
+    uint64_t Reserved1;
+};
+#pragma pack(pop)
+
+// CONTEXT_AMD64, natural layout.
+struct ContextAmd64 {
+    uint64_t P1Home, P2Home, P3Home, P4Home, P5Home, P6Home;
+    uint32_t ContextFlags;
+    uint32_t MxCsr;
+    uint16_t SegCs, SegDs, SegEs, SegFs, SegGs, SegSs;
+    uint32_t EFlags;
+    uint64_t Dr0, Dr1, Dr2, Dr3, Dr6, Dr7;
+    uint64_t Rax, Rcx, Rdx, Rbx, Rsp, Rbp, Rsi, Rdi;
+    uint64_t R8, R9, R10, R11, R12, R13, R14, R15;
+    uint64_t Rip;
+    uint8_t FltSave[512]; // FXSAVE image: x87, MXCSR, XMM0-15
+    uint8_t VectorRegister[26][16];
+    uint64_t VectorControl;
+    uint64_t DebugControl;
+    uint64_t LastBranchToRip;
+    uint64_t LastBranchFromRip;
+    uint64_t LastExceptionToRip;
+    uint64_t LastExceptionFromRip;
+};
+
+static_assert(sizeof(Header) == 32);
+static_assert(sizeof(Directory) == 12);
+static_assert(sizeof(MemoryDescriptor) == 16);
+static_assert(sizeof(Thread) == 48);
+static_assert(sizeof(SystemInfo) == 56);
+static_assert(sizeof(MiscInfo) == 24);
+static_assert(sizeof(Exception) == 168);
+static_assert(sizeof(Module) == 108);
+static_assert(sizeof(ContextAmd64) == 1232);
+static_assert(offsetof(ContextAmd64, ContextFlags) == 0x30);
+static_assert(offsetof(ContextAmd64, Rax) == 0x78);
+static_assert(offsetof(ContextAmd64, Rip) == 0xf8);
+static_assert(offsetof(ContextAmd64, FltSave) == 0x100);
+
+constexpr uint32_t kContextAmd64 = 0x00100000;
+constexpr uint32_t kContextControl = kContextAmd64 | 0x1;
+constexpr uint32_t kContextInteger = kContextAmd64 | 0x2;
+constexpr uint32_t kContextSegments = kContextAmd64 | 0x4;
+constexpr uint32_t kContextFloatingPoint = kContextAmd64 | 0x8;
+
+constexpr uint16_t kProcessorArchitectureAmd64 = 9;
+constexpr uint32_t kPlatformLinux = 0x8201;
+constexpr uint32_t kCvSignatureElf = 0x4270454c; // "BpEL"
+constexpr uint32_t kMiscProcessId = 0x1;
+
+constexpr int kMaxStreams = 12;
+constexpr uint64_t kMaxStackBytes = 8 * 1024 * 1024;
+constexpr uint64_t kRedZone = 128;
+constexpr int kMaxModules = 512;
+
+// ---- System calls ----------------------------------------------------------
+// Raw calls, so no library wrapper (and no sanitizer interceptor) looks at
+// the buffers: the thread's stack is written straight from memory.
+
+long SysOpen(const char* path, int flags)
+{
+    return syscall(SYS_openat, AT_FDCWD, path, flags | O_CLOEXEC, 0);
+}
+long SysRead(int fd, void* buffer, size_t size)
+{
+    return syscall(SYS_read, fd, buffer, size);
+}
+long SysPread(int fd, void* buffer, size_t size, uint64_t offset)
+{
+    return syscall(SYS_pread64, fd, buffer, size, offset);
+}
+void SysClose(int fd)
+{
+    syscall(SYS_close, fd);
+}
+
+// ---- Output file -------------------------------------------------------------
+
+class DumpFile {
+public:
+    explicit DumpFile(int fd) : m_fd(fd) {}
+
+    bool Ok() const { return m_ok; }
+    uint32_t Position() const { return m_position; }
+
+    bool WriteAt(uint64_t offset, const void* data, size_t size)
+    {
+        const char* p = static_cast<const char*>(data);
+        while (size > 0) {
+            long n = syscall(SYS_pwrite64, m_fd, p, size, offset);
+            if (n <= 0) {
+                m_ok = false;
+                return false;
+            }
+            p += n;
+            size -= static_cast<size_t>(n);
+            offset += static_cast<uint64_t>(n);
+        }
+        return true;
+    }
+
+    // Appends at the end, 8-byte aligned; returns where the data went.
+    uint32_t Append(const void* data, size_t size)
+    {
+        Align();
+        uint32_t rva = m_position;
+        WriteAt(m_position, data, size);
+        m_position += static_cast<uint32_t>(size);
+        return rva;
+    }
+
+    // Reserves room to be filled with WriteAt later.
+    uint32_t Reserve(size_t size)
+    {
+        Align();
+        uint32_t rva = m_position;
+        m_position += static_cast<uint32_t>(size);
+        return rva;
+    }
+
+    void Align()
+    {
+        static const char zeros[8] = {};
+        uint32_t pad = (8 - m_position % 8) % 8;
+        if (pad != 0) {
+            WriteAt(m_position, zeros, pad);
+            m_position += pad;
+        }
+    }
+
+    // Appends a MINIDUMP_STRING (byte length, then UTF-16 text, NUL) from
+    // UTF-8 text.
+    uint32_t AppendString(const char* utf8)
+    {
+        Align();
+        uint32_t rva = m_position;
+        uint32_t length = 0;
+        WriteAt(m_position, &length, sizeof length); // patched below
+        m_position += sizeof length;
+        uint16_t chunk[256];
+        size_t used = 0;
+        const unsigned char* s = reinterpret_cast<const unsigned char*>(utf8);
+        while (*s != 0) {
+            uint32_t cp = *s++;
+            int more = 0;
+            if (cp >= 0xf0 && cp < 0xf8) {
+                cp &= 0x07;
+                more = 3;
+            } else if (cp >= 0xe0) {
+                cp &= 0x0f;
+                more = 2;
+            } else if (cp >= 0xc0) {
+                cp &= 0x1f;
+                more = 1;
+            } else if (cp >= 0x80) {
+                cp = 0xfffd;
+            }
+            for (; more > 0 && (*s & 0xc0) == 0x80; --more)
+                cp = (cp << 6) | (*s++ & 0x3f);
+            if (more > 0 || cp > 0x10ffff)
+                cp = 0xfffd;
+            if (used + 2 > sizeof chunk / sizeof chunk[0]) {
+                Flush(chunk, used, length);
+                used = 0;
+            }
+            if (cp >= 0x10000) {
+                cp -= 0x10000;
+                chunk[used++] = static_cast<uint16_t>(0xd800 + (cp >> 10));
+                chunk[used++] = static_cast<uint16_t>(0xdc00 + (cp & 0x3ff));
+            } else {
+                chunk[used++] = static_cast<uint16_t>(cp);
+            }
+        }
+        Flush(chunk, used, length);
+        const uint16_t terminator = 0;
+        WriteAt(m_position, &terminator, sizeof terminator);
+        m_position += sizeof terminator;
+        WriteAt(rva, &length, sizeof length);
+        return rva;
+    }
+
+    // Appends a whole file (a /proc one: its size is unknown until read).
+    Location AppendFile(const char* path)
+    {
+        Location location{0, 0};
+        int fd = static_cast<int>(SysOpen(path, O_RDONLY));
+        if (fd < 0)
+            return location;
+        Align();
+        location.Rva = m_position;
+        char buffer[4096];
+        for (;;) {
+            long n = SysRead(fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            WriteAt(m_position, buffer, static_cast<size_t>(n));
+            m_position += static_cast<uint32_t>(n);
+            location.DataSize += static_cast<uint32_t>(n);
+        }
+        SysClose(fd);
+        return location;
+    }
+
+private:
+    void Flush(const uint16_t* units, size_t count, uint32_t& length)
+    {
+        WriteAt(m_position, units, count * sizeof units[0]);
+        m_position += static_cast<uint32_t>(count * sizeof units[0]);
+        length += static_cast<uint32_t>(count * sizeof units[0]);
+    }
+
+    int m_fd;
+    uint32_t m_position = 0;
+    bool m_ok = true;
+};
+
+// ---- /proc/self/maps ---------------------------------------------------------
+
+struct Mapping {
+    uint64_t start;
+    uint64_t end;
+    uint64_t offset;
+    uint64_t inode;
+    bool readable;
+    const char* path; // points into the reader's buffer; "" for anonymous
+};
+
+class MapsReader {
+public:
+    MapsReader() : m_fd(static_cast<int>(SysOpen("/proc/self/maps", O_RDONLY))) {}
+    ~MapsReader()
+    {
+        if (m_fd >= 0)
+            SysClose(m_fd);
+    }
+    MapsReader(const MapsReader&) = delete;
+    MapsReader& operator=(const MapsReader&) = delete;
+
+    // The next mapping, or false at the end. The path stays valid until the
+    // next call.
+    bool Next(Mapping& mapping)
+    {
+        char* line;
+        while ((line = NextLine()) != nullptr) {
+            if (Parse(line, mapping))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    char* NextLine()
+    {
+        if (m_fd < 0)
+            return nullptr;
+        for (;;) {
+            for (size_t i = m_begin; i < m_length; ++i) {
+                if (m_buffer[i] == '\n') {
+                    m_buffer[i] = '\0';
+                    char* line = m_buffer + m_begin;
+                    m_begin = i + 1;
+                    return line;
+                }
+            }
+            if (m_begin > 0) {
+                memmove(m_buffer, m_buffer + m_begin, m_length - m_begin);
+                m_length -= m_begin;
+                m_begin = 0;
+            }
+            if (m_length == sizeof m_buffer - 1) {
+                // A line longer than any path: hand it out cut.
+                m_buffer[m_length] = '\0';
+                m_begin = m_length = 0;
+                return m_buffer;
+            }
+            long n = m_eof ? 0 : SysRead(m_fd, m_buffer + m_length, sizeof m_buffer - 1 - m_length);
+            if (n <= 0) {
+                m_eof = true;
+                if (m_length == 0)
+                    return nullptr;
+                m_buffer[m_length] = '\0';
+                m_begin = m_length = 0;
+                return m_buffer;
+            }
+            m_length += static_cast<size_t>(n);
+        }
+    }
+
+    static bool ParseHex(const char*& p, uint64_t& value)
+    {
+        value = 0;
+        const char* start = p;
+        for (;; ++p) {
+            char c = *p;
+            if (c >= '0' && c <= '9')
+                value = value * 16 + static_cast<uint64_t>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                value = value * 16 + static_cast<uint64_t>(c - 'a' + 10);
+            else
+                break;
+        }
+        return p != start;
+    }
+
+    static bool ParseDecimal(const char*& p, uint64_t& value)
+    {
+        value = 0;
+        const char* start = p;
+        for (; *p >= '0' && *p <= '9'; ++p)
+            value = value * 10 + static_cast<uint64_t>(*p - '0');
+        return p != start;
+    }
+
+    static bool Skip(const char*& p, char c)
+    {
+        if (*p != c)
+            return false;
+        ++p;
+        return true;
+    }
+
+    // "start-end perms offset major:minor inode   path"
+    static bool Parse(const char* p, Mapping& mapping)
+    {
+        uint64_t ignored;
+        if (!ParseHex(p, mapping.start) || !Skip(p, '-') || !ParseHex(p, mapping.end) || !Skip(p, ' '))
+            return false;
+        mapping.readable = *p == 'r';
+        for (int i = 0; i < 4; ++i) {
+            if (*p++ == '\0')
+                return false;
+        }
+        if (!Skip(p, ' ') || !ParseHex(p, mapping.offset) || !Skip(p, ' ') || !ParseHex(p, ignored)
+            || !Skip(p, ':') || !ParseHex(p, ignored) || !Skip(p, ' ') || !ParseDecimal(p, mapping.inode))
+            return false;
+        while (*p == ' ')
+            ++p;
+        mapping.path = p;
+        return mapping.end > mapping.start;
+    }
+
+    int m_fd;
+    char m_buffer[8192];
+    size_t m_begin = 0;
+    size_t m_length = 0;
+    bool m_eof = false;
+};
+
+// ---- ELF build id ------------------------------------------------------------
+
+// Reads the GNU build id of an ELF file into id; returns its length, 0 when
+// it has none, or -1 when the file is not a 64-bit ELF file.
+int ReadBuildId(const char* path, uint8_t* id, int capacity)
+{
+    int fd = static_cast<int>(SysOpen(path, O_RDONLY));
+    if (fd < 0)
+        return -1;
+    int result = -1;
+    Elf64_Ehdr header;
+    if (SysPread(fd, &header, sizeof header, 0) == static_cast<long>(sizeof header)
+        && memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 && header.e_ident[EI_CLASS] == ELFCLASS64
+        && header.e_phentsize == sizeof(Elf64_Phdr)) {
+        result = 0;
+        for (int i = 0; i < header.e_phnum && result == 0; ++i) {
+            Elf64_Phdr phdr;
+            if (SysPread(fd, &phdr, sizeof phdr, header.e_phoff + i * sizeof phdr) != static_cast<long>(sizeof phdr))
+                break;
+            if (phdr.p_type != PT_NOTE)
+                continue;
+            alignas(8) uint8_t notes[4096];
+            size_t size = phdr.p_filesz < sizeof notes ? phdr.p_filesz : sizeof notes;
+            long n = SysPread(fd, notes, size, phdr.p_offset);
+            if (n <= 0)
+                continue;
+            size_t pos = 0;
+            const size_t align = phdr.p_align == 8 ? 8 : 4;
+            while (pos + sizeof(Elf64_Nhdr) <= static_cast<size_t>(n)) {
+                Elf64_Nhdr note;
+                memcpy(&note, notes + pos, sizeof note);
+                size_t nameAt = pos + sizeof note;
+                size_t descAt = nameAt + ((note.n_namesz + align - 1) & ~(align - 1));
+                size_t next = descAt + ((note.n_descsz + align - 1) & ~(align - 1));
+                if (descAt + note.n_descsz > static_cast<size_t>(n))
+                    break;
+                if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4
+                    && memcmp(notes + nameAt, "GNU", 4) == 0 && note.n_descsz > 0) {
+                    int length = note.n_descsz < static_cast<uint32_t>(capacity) ? static_cast<int>(note.n_descsz) : capacity;
+                    memcpy(id, notes + descAt, static_cast<size_t>(length));
+                    result = length;
+                    break;
+                }
+                pos = next;
+            }
+        }
+    }
+    SysClose(fd);
+    return result;
+}
+
+// ---- Streams -----------------------------------------------------------------
+
+class StreamDirectory {
+public:
+    void Add(uint32_t type, Location location)
+    {
+        if (m_count < kMaxStreams)
+            m_entries[m_count++] = Directory{type, location};
+    }
+    int Count() const { return m_count; }
+    const Directory* Entries() const { return m_entries; }
+
+private:
+    Directory m_entries[kMaxStreams] = {};
+    int m_count = 0;
+};
+
+void WriteSystemInfo(DumpFile& file, StreamDirectory& directory)
+{
+    SystemInfo info{};
+    info.ProcessorArchitecture = kProcessorArchitectureAmd64;
+    info.PlatformId = kPlatformLinux;
+
+    unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx)) {
+        info.VendorId[0] = ebx;
+        info.VendorId[1] = edx;
+        info.VendorId[2] = ecx;
+    }
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+        unsigned family = (eax >> 8) & 0xf;
+        unsigned model = (eax >> 4) & 0xf;
+        if (family == 0xf)
+            family += (eax >> 20) & 0xff;
+        if (family == 0x6 || family >= 0xf)
+            model += ((eax >> 16) & 0xf) << 4;
+        info.ProcessorLevel = static_cast<uint16_t>(family);
+        info.ProcessorRevision = static_cast<uint16_t>((model << 8) | (eax & 0xf));
+        info.VersionInformation = eax;
+        info.FeatureInformation = edx;
+    }
+    if (__get_cpuid(0x80000001, &eax, &ebx, &ecx, &edx))
+        info.AMDExtendedCpuFeatures = edx;
+
+    unsigned long cpus[16] = {};
+    long n = syscall(SYS_sched_getaffinity, 0, sizeof cpus, cpus);
+    unsigned count = 0;
+    for (long i = 0; i < n / static_cast<long>(sizeof cpus[0]); ++i)
+        count += static_cast<unsigned>(__builtin_popcountl(cpus[i]));
+    info.NumberOfProcessors = static_cast<uint8_t>(count > 255 ? 255 : count);
+
+    // Kernel version from uname: "6.1.0-18-amd64" -> 6, 1, 0. The service-
+    // pack string carries the whole uname line, as Breakpad writes it.
+    struct utsname name;
+    char csd[4 * sizeof name.release];
+    csd[0] = '\0';
+    if (syscall(SYS_uname, &name) == 0) {
+        uint32_t parts[3] = {0, 0, 0};
+        const char* p = name.release;
+        for (int i = 0; i < 3; ++i) {
+            while (*p >= '0' && *p <= '9')
+                parts[i] = parts[i] * 10 + static_cast<uint32_t>(*p++ - '0');
+            if (*p != '.')
+                break;
+            ++p;
+        }
+        info.MajorVersion = parts[0];
+        info.MinorVersion = parts[1];
+        info.BuildNumber = parts[2];
+        size_t used = 0;
+        const char* pieces[] = {name.sysname, name.release, name.version, name.machine};
+        for (const char* piece : pieces) {
+            for (size_t i = 0; piece[i] != '\0' && i < sizeof name.release && used + 2 < sizeof csd; ++i)
+                csd[used++] = piece[i];
+            if (used + 2 < sizeof csd)
+                csd[used++] = ' ';
+        }
+        if (used > 0)
+            --used;
+        csd[used] = '\0';
+    }
+    uint32_t rva = file.Reserve(sizeof info);
+    info.CSDVersionRva = file.AppendString(csd);
+    file.WriteAt(rva, &info, sizeof info);
+    directory.Add(SystemInfoStream, Location{sizeof info, rva});
+}
+
+void WriteMiscInfo(DumpFile& file, StreamDirectory& directory, pid_t processId)
+{
+    MiscInfo info{};
+    info.SizeOfInfo = sizeof info;
+    info.Flags1 = kMiscProcessId;
+    info.ProcessId = static_cast<uint32_t>(processId);
+    directory.Add(MiscInfoStream, Location{sizeof info, file.Append(&info, sizeof info)});
+}
+
+void FillContext(ContextAmd64& context, const ucontext_t* uc)
+{
+    memset(&context, 0, sizeof context);
+    const greg_t* g = uc->uc_mcontext.gregs;
+    context.ContextFlags = kContextControl | kContextInteger | kContextSegments;
+    context.Rax = static_cast<uint64_t>(g[REG_RAX]);
+    context.Rcx = static_cast<uint64_t>(g[REG_RCX]);
+    context.Rdx = static_cast<uint64_t>(g[REG_RDX]);
+    context.Rbx = static_cast<uint64_t>(g[REG_RBX]);
+    context.Rsp = static_cast<uint64_t>(g[REG_RSP]);
+    context.Rbp = static_cast<uint64_t>(g[REG_RBP]);
+    context.Rsi = static_cast<uint64_t>(g[REG_RSI]);
+    context.Rdi = static_cast<uint64_t>(g[REG_RDI]);
+    context.R8 = static_cast<uint64_t>(g[REG_R8]);
+    context.R9 = static_cast<uint64_t>(g[REG_R9]);
+    context.R10 = static_cast<uint64_t>(g[REG_R10]);
+    context.R11 = static_cast<uint64_t>(g[REG_R11]);
+    context.R12 = static_cast<uint64_t>(g[REG_R12]);
+    context.R13 = static_cast<uint64_t>(g[REG_R13]);
+    context.R14 = static_cast<uint64_t>(g[REG_R14]);
+    context.R15 = static_cast<uint64_t>(g[REG_R15]);
+    context.Rip = static_cast<uint64_t>(g[REG_RIP]);
+    context.EFlags = static_cast<uint32_t>(g[REG_EFL]);
+    // cs, gs, fs and (on newer kernels) ss, 16 bits each.
+    uint64_t csgsfs = static_cast<uint64_t>(g[REG_CSGSFS]);
+    context.SegCs = static_cast<uint16_t>(csgsfs);
+    context.SegGs = static_cast<uint16_t>(csgsfs >> 16);
+    context.SegFs = static_cast<uint16_t>(csgsfs >> 32);
+    context.SegSs = static_cast<uint16_t>(csgsfs >> 48);
+    if (uc->uc_mcontext.fpregs != nullptr) {
+        static_assert(sizeof(*uc->uc_mcontext.fpregs) == sizeof context.FltSave);
+        memcpy(context.FltSave, uc->uc_mcontext.fpregs, sizeof context.FltSave);
+        context.MxCsr = uc->uc_mcontext.fpregs->mxcsr;
+        context.ContextFlags |= kContextFloatingPoint;
+    }
+}
+
+// The stack range to save: from just below the stack pointer (the red zone)
+// to the end of its mapping, at most kMaxStackBytes.
+MemoryDescriptor StackRange(uint64_t sp)
+{
+    MemoryDescriptor range{0, {0, 0}};
+    MapsReader maps;
+    Mapping mapping;
+    while (maps.Next(mapping)) {
+        if (sp < mapping.start || sp >= mapping.end)
+            continue;
+        if (!mapping.readable)
+            break;
+        uint64_t start = sp >= mapping.start + kRedZone ? sp - kRedZone : mapping.start;
+        start &= ~uint64_t{15};
+        if (start < mapping.start)
+            start = mapping.start;
+        uint64_t end = mapping.end - start > kMaxStackBytes ? start + kMaxStackBytes : mapping.end;
+        range.StartOfMemoryRange = start;
+        range.Memory.DataSize = static_cast<uint32_t>(end - start);
+        break;
+    }
+    return range;
+}
+
+void WriteThreadAndException(DumpFile& file, StreamDirectory& directory, pid_t threadId,
+                             const EXCEPTION_POINTERS* pointers)
+{
+    Thread thread{};
+    thread.ThreadId = static_cast<uint32_t>(threadId);
+    MemoryDescriptor stack{0, {0, 0}};
+
+    if (pointers != nullptr && pointers->Context != nullptr) {
+        ContextAmd64 context;
+        FillContext(context, pointers->Context);
+        thread.ThreadContext = Location{sizeof context, file.Append(&context, sizeof context)};
+        stack = StackRange(context.Rsp);
+        if (stack.Memory.DataSize != 0) {
+            // Written straight from memory; the kernel reports an unreadable
+            // page as an error instead of faulting.
+            uint32_t rva = file.Reserve(stack.Memory.DataSize);
+            if (!file.WriteAt(rva, reinterpret_cast<const void*>(stack.StartOfMemoryRange), stack.Memory.DataSize))
+                stack.Memory.DataSize = 0;
+            stack.Memory.Rva = rva;
+        }
+        thread.Stack = stack;
+    }
+
+    // A thread list of one, and a memory list holding its stack.
+#pragma pack(push, 1)
+    struct {
+        uint32_t count;
+        Thread thread;
+    } threadList{1, thread};
+    struct {
+        uint32_t count;
+        MemoryDescriptor range;
+    } memoryList{stack.Memory.DataSize != 0 ? 1u : 0u, stack};
+#pragma pack(pop)
+    directory.Add(ThreadListStream, Location{sizeof threadList, file.Append(&threadList, sizeof threadList)});
+    uint32_t memoryListSize = memoryList.count != 0 ? sizeof memoryList : sizeof memoryList.count;
+    directory.Add(MemoryListStream, Location{memoryListSize, file.Append(&memoryList, memoryListSize)});
+
+    if (pointers != nullptr) {
+        Exception exception{};
+        exception.ThreadId = static_cast<uint32_t>(threadId);
+        exception.Record.ExceptionCode = static_cast<uint32_t>(pointers->Signal);
+        const siginfo_t* info = pointers->SignalInfo;
+        if (info != nullptr) {
+            exception.Record.ExceptionFlags = static_cast<uint32_t>(info->si_code);
+            // A fault raised by the kernel has an address; a sent signal
+            // (abort) has none.
+            if (info->si_code > 0)
+                exception.Record.ExceptionAddress = reinterpret_cast<uint64_t>(info->si_addr);
+        }
+        exception.ThreadContext = thread.ThreadContext;
+        directory.Add(ExceptionStream, Location{sizeof exception, file.Append(&exception, sizeof exception)});
+    }
+}
+
+struct ModuleEntry {
+    uint64_t base;
+    uint64_t end;
+    uint32_t nameRva;
+    Location cv;
+};
+
+// One module per mapped ELF file: from its mapping at file offset 0 to the
+// end of its last mapping.
+void WriteModuleList(DumpFile& file, StreamDirectory& directory)
+{
+    ModuleEntry modules[kMaxModules];
+    int count = 0;
+
+    char path[4096];
+    path[0] = '\0';
+    uint64_t inode = 0;
+    ModuleEntry current{0, 0, 0, {0, 0}};
+    bool open = false;
+
+    auto finish = [&]() {
+        if (!open)
+            return;
+        open = false;
+        if (count >= kMaxModules)
+            return;
+        uint8_t cv[4 + 64];
+        uint32_t signature = kCvSignatureElf;
+        memcpy(cv, &signature, sizeof signature);
+        int idLength = ReadBuildId(path, cv + 4, 64);
+        if (idLength < 0)
+            return; // not an ELF file (a font, a locale archive...)
+        current.nameRva = file.AppendString(path);
+        current.cv = idLength > 0 ? Location{static_cast<uint32_t>(4 + idLength), file.Append(cv, 4 + static_cast<size_t>(idLength))}
+                                  : Location{0, 0};
+        modules[count++] = current;
+    };
+
+    MapsReader maps;
+    Mapping mapping;
+    while (maps.Next(mapping)) {
+        if (mapping.path[0] != '/')
+            continue; // anonymous, [stack], [vdso], ...
+        if (open && mapping.inode == inode && strcmp(mapping.path, path) == 0 && mapping.start >= current.base) {
+            current.end = mapping.end;
+            continue;
+        }
+        finish();
+        if (mapping.offset != 0)
+            continue;
+        size_t length = strlen(mapping.path);
+        if (length >= sizeof path)
+            continue;
+        memcpy(path, mapping.path, length + 1);
+        inode = mapping.inode;
+        current = ModuleEntry{mapping.start, mapping.end, 0, {0, 0}};
+        open = true;
+    }
+    finish();
+
+    uint32_t total = static_cast<uint32_t>(count);
+    uint32_t rva = file.Reserve(sizeof total + static_cast<size_t>(count) * sizeof(Module));
+    file.WriteAt(rva, &total, sizeof total);
+    for (int i = 0; i < count; ++i) {
+        Module module{};
+        module.BaseOfImage = modules[i].base;
+        uint64_t size = modules[i].end - modules[i].base;
+        module.SizeOfImage = size > 0xffffffffu ? 0xffffffffu : static_cast<uint32_t>(size);
+        module.ModuleNameRva = modules[i].nameRva;
+        module.CvRecord = modules[i].cv;
+        file.WriteAt(rva + sizeof total + static_cast<uint32_t>(i) * sizeof module, &module, sizeof module);
+    }
+    directory.Add(ModuleListStream, Location{static_cast<uint32_t>(sizeof total + static_cast<size_t>(count) * sizeof(Module)), rva});
+}
+
+void WriteProcFile(DumpFile& file, StreamDirectory& directory, uint32_t type, const char* path)
+{
+    Location location = file.AppendFile(path);
+    if (location.Rva != 0)
+        directory.Add(type, location);
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) int
+MiniDumpWriteDump(pid_t ProcessId, int hFile, MINIDUMP_TYPE /*DumpType*/,
+                  const MINIDUMP_EXCEPTION_INFORMATION* ExceptionParam,
+                  const MINIDUMP_USER_STREAM_INFORMATION* /*UserStreamParam*/,
+                  const MINIDUMP_CALLBACK_INFORMATION* /*CallbackParam*/)
+{
+    if (hFile < 0)
+        return 0;
+    DumpFile file(hFile);
+    StreamDirectory directory;
+    // Header and directory first, filled in at the end.
+    file.Reserve(sizeof(Header) + kMaxStreams * sizeof(Directory));
+
+    WriteSystemInfo(file, directory);
+    WriteMiscInfo(file, directory, ProcessId);
+    WriteThreadAndException(file, directory, ExceptionParam != nullptr ? ExceptionParam->ThreadId : 0,
+                            ExceptionParam != nullptr ? ExceptionParam->ExceptionPointers : nullptr);
+    WriteModuleList(file, directory);
+    WriteProcFile(file, directory, LinuxMapsStream, "/proc/self/maps");
+    WriteProcFile(file, directory, LinuxProcStatusStream, "/proc/self/status");
+    WriteProcFile(file, directory, LinuxCmdLineStream, "/proc/self/cmdline");
+    WriteProcFile(file, directory, LinuxAuxvStream, "/proc/self/auxv");
+
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    Header header{};
+    header.Signature = kSignature;
+    header.Version = kVersion;
+    header.NumberOfStreams = static_cast<uint32_t>(directory.Count());
+    header.StreamDirectoryRva = sizeof header;
+    header.TimeDateStamp = static_cast<uint32_t>(now.tv_sec);
+    file.WriteAt(0, &header, sizeof header);
+    file.WriteAt(sizeof header, directory.Entries(), static_cast<size_t>(directory.Count()) * sizeof(Directory));
+    return file.Ok() ? 1 : 0;
+}
