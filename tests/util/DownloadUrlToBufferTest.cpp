@@ -222,6 +222,36 @@ TEST_F(Fetch, RefusedConnectionReportsTimeSpentTrying)
               static_cast<std::ptrdiff_t>(kDownloadBufferSize)) << "buffer untouched";
 }
 
+TEST_F(Fetch, UnansweredConnectionTimesOut)
+{
+    // A listener that never accepts, its queue already full: further
+    // connection attempts get no answer at all.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t size = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    std::vector<int> queued;
+    for (int i = 0; i < 3; ++i) {
+        queued.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        ::connect(queued.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    ::usleep(100 * 1000);
+
+    SetDownloadTimeoutsForTesting({std::chrono::milliseconds(1000), std::chrono::seconds(30)});
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/x";
+    EXPECT_EQ(Get(Wide(url)), 0);
+    EXPECT_EQ(length, kUnset);
+    EXPECT_GE(elapsed, 1000u); // the connect time-out set for the test
+    EXPECT_NE(elapsed, kUnset);
+    for (int fd : queued)
+        ::close(fd);
+    ::close(listener);
+}
+
 TEST_F(Fetch, FollowsRedirects)
 {
     server.Serve("/new", "moved content");
