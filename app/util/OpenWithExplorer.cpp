@@ -19,7 +19,10 @@ bool OpenWithExplorer(const char16_t* text)
 
     std::array<char16_t, kShellTextCapacity> copy{};
     std::copy(text, text + length + 1, copy.begin());
-    if (!EscapeUrlQuery(copy.data()))
+    // Only a URL has a query to escape. A local folder is passed as it is:
+    // unlike on other systems, a "?" may be part of a folder's name here.
+    const bool localPath = copy[0] == u'/';
+    if (!localPath && !EscapeUrlQuery(copy.data()))
         return false;
 
     // One argument, no shell: blanks, quotes and the like reach the handler

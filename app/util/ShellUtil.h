@@ -30,7 +30,8 @@ int GetWindowsVersionClass();
 bool EscapeUrlQuery(char16_t* buffer);
 
 // Opens a folder or URL with the desktop's handler (xdg-open), started
-// detached with the text, its query escaped, as its one argument. Returns
+// detached with the text as its one argument: a URL with its query escaped,
+// an absolute folder path ("/...") unchanged, "?" and all. Returns
 // false and starts nothing when the text is null, has kShellTextCapacity
 // characters or more, or its query cannot be escaped; true otherwise, also
 // when the handler could not be started.

@@ -155,6 +155,7 @@ TEST_F(OpenWithExplorerTest, FolderPathIsOneArgumentUnchanged)
         u"/home/user/My Downloads",
         u"/tmp/\"quoted\" $HOME `x` ; rm -rf ~",
         u"/home/\uC0AC\uC6A9\uC790/\u00e9t\u00e9",
+        u"/home/user/what? now & then #1?",
         u"",
     };
     for (const std::u16string& folder : folders) {
@@ -189,6 +190,10 @@ TEST_F(OpenWithExplorerTest, LongTextIsRefused)
     const std::u16string wideQuery = u"http://h/?" + std::u16string(1000, u' ');
     EXPECT_FALSE(OpenWithExplorer(wideQuery.c_str()));
     EXPECT_EQ(launches.size(), 1u);
+    // A folder is not escaped, so it cannot outgrow the limit.
+    const std::u16string wideFolder = u"/tmp/?" + std::u16string(1000, u' ');
+    EXPECT_TRUE(OpenWithExplorer(wideFolder.c_str()));
+    EXPECT_EQ(launches.size(), 2u);
 }
 
 TEST(ProcessLauncher, StartsADetachedProcessWithOneArgumentPerElement)
