@@ -42,14 +42,30 @@ bool IsCustom(int sig)
     return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == CustomHandler;
 }
 
-bool IsDefault(int sig)
+constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+
+// The handlers in force for the five signals (a sanitizer runtime may have
+// installed some before main).
+struct Snapshot {
+    void* handlers[5];
+};
+
+Snapshot Take()
 {
-    struct sigaction action {};
-    sigaction(sig, nullptr, &action);
-    return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_DFL;
+    Snapshot snapshot{};
+    for (int i = 0; i < 5; ++i) {
+        struct sigaction action {};
+        sigaction(kSignals[i], nullptr, &action);
+        snapshot.handlers[i] = (action.sa_flags & SA_SIGINFO) != 0 ? reinterpret_cast<void*>(action.sa_sigaction)
+                                                                     : reinterpret_cast<void*>(action.sa_handler);
+    }
+    return snapshot;
 }
 
-constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+bool Same(const Snapshot& a, const Snapshot& b, int i)
+{
+    return a.handlers[i] == b.handlers[i];
+}
 
 int Check(bool ok, const char* what)
 {
@@ -93,10 +109,12 @@ int main(int argc, char** argv)
         // Run without the library: nothing may change.
         stack_t before{};
         sigaltstack(nullptr, &before);
+        const Snapshot actions = Take();
         {
             CCrashDumpWriter writer(NULL, NULL);
-            for (int sig : kSignals) {
-                if (Check(IsDefault(sig), "inert writer left every action alone") != 0)
+            const Snapshot now = Take();
+            for (int i = 0; i < 5; ++i) {
+                if (Check(Same(now, actions, i), "inert writer left every action alone") != 0)
                     return 3;
             }
             stack_t after{};
@@ -112,17 +130,22 @@ int main(int argc, char** argv)
     if (std::strcmp(mode, "armed-restores") == 0) {
         // A handler was in force before: the destructor puts it back.
         std::signal(SIGSEGV, CustomHandler);
+        const Snapshot previous = Take();
         {
             CCrashDumpWriter writer(NULL, NULL);
-            for (int sig : kSignals) {
-                if (Check(!IsDefault(sig) && !IsCustom(sig), "armed writer installed its handler") != 0)
+            const Snapshot armed = Take();
+            for (int i = 0; i < 5; ++i) {
+                if (Check(!Same(armed, previous, i), "armed writer installed its handler") != 0)
+                    return 3;
+                if (Check(armed.handlers[i] == armed.handlers[0], "one handler for all five signals") != 0)
                     return 3;
             }
         }
         if (Check(IsCustom(SIGSEGV), "previous SIGSEGV handler put back") != 0)
             return 3;
-        for (int sig : {SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
-            if (Check(IsDefault(sig), "previous default actions put back") != 0)
+        const Snapshot after = Take();
+        for (int i = 0; i < 5; ++i) {
+            if (Check(Same(after, previous, i), "previous actions put back") != 0)
                 return 3;
         }
         return 0;
@@ -132,11 +155,16 @@ int main(int argc, char** argv)
         // No handler before: after destruction the writer's handler stays in
         // force but, the library gone, writes nothing; the process still
         // dies by the signal.
+        for (int sig : kSignals)
+            std::signal(sig, SIG_DFL); // whatever a sanitizer runtime put there
+        Snapshot armed{};
         {
             CCrashDumpWriter writer(NULL, NULL);
+            armed = Take();
         }
-        for (int sig : kSignals) {
-            if (Check(!IsDefault(sig), "handler left in force") != 0)
+        const Snapshot after = Take();
+        for (int i = 0; i < 5; ++i) {
+            if (Check(Same(after, armed, i), "handler left in force") != 0)
                 return 3;
         }
         CrashByNullDereference();

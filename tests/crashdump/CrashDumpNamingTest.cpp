@@ -173,6 +173,8 @@ TEST(CrashDumpNaming, LocalTimeArithmeticMatchesTheCLibrary)
 // the directory is still created, but no signal action changes.
 TEST(CrashDumpWriter, WithoutTheLibraryCreatesTheDirectoryButInstallsNothing)
 {
+    if (fs::exists(fs::read_symlink("/proc/self/exe").parent_path() / CORVANE_DBGHELP_LIBRARY))
+        GTEST_SKIP() << "a dump-writing library lies beside this test program";
     char tmpl[] = "/tmp/corvane-crashdump-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     const fs::path root = tmpl;
