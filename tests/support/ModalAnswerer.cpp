@@ -1,0 +1,123 @@
+#include "tests/support/ModalAnswerer.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QMetaEnum>
+
+ModalAnswerer::ModalAnswerer(QObject* parent, int intervalMs) : QObject(parent)
+{
+    m_timer.setInterval(intervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::Poll);
+    m_timer.start();
+}
+
+void ModalAnswerer::AnswerMessage(QMessageBox::StandardButton button)
+{
+    Answer a;
+    a.kind = Kind::MessageBox;
+    a.button = button;
+    m_answers.push_back(a);
+}
+
+void ModalAnswerer::ChooseFolder(const QString& folder)
+{
+    Answer a;
+    a.kind = Kind::FolderDialog;
+    a.folder = folder;
+    a.accept = true;
+    m_answers.push_back(a);
+}
+
+void ModalAnswerer::CancelFolder()
+{
+    Answer a;
+    a.kind = Kind::FolderDialog;
+    a.accept = false;
+    m_answers.push_back(a);
+}
+
+void ModalAnswerer::Clear()
+{
+    m_answers.clear();
+    m_seen.clear();
+}
+
+namespace {
+QString ButtonName(QMessageBox::StandardButton b)
+{
+    switch (b) {
+    case QMessageBox::Ok: return QStringLiteral("Ok");
+    case QMessageBox::Yes: return QStringLiteral("Yes");
+    case QMessageBox::No: return QStringLiteral("No");
+    case QMessageBox::Cancel: return QStringLiteral("Cancel");
+    default: return QStringLiteral("Button%1").arg(int(b));
+    }
+}
+} // namespace
+
+void ModalAnswerer::Poll()
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible())
+        return;
+
+    Seen seen;
+    seen.caption = modal->windowTitle();
+
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        seen.kind = Kind::MessageBox;
+        seen.text = box->text();
+        seen.icon = box->icon();
+        seen.buttons = box->standardButtons();
+        QMessageBox::StandardButton choice = QMessageBox::NoButton;
+        if (!m_answers.empty() && m_answers.front().kind == Kind::MessageBox &&
+            box->button(m_answers.front().button)) {
+            choice = m_answers.front().button;
+            m_answers.pop_front();
+            seen.scripted = true;
+        } else {
+            for (auto b : {QMessageBox::Ok, QMessageBox::No, QMessageBox::Cancel, QMessageBox::Yes})
+                if (box->button(b)) {
+                    choice = b;
+                    break;
+                }
+        }
+        seen.answer = ButtonName(choice);
+        m_seen.push_back(seen);
+        if (QAbstractButton* button = box->button(choice))
+            button->click();
+        else
+            box->reject();
+        return;
+    }
+
+    if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+        seen.kind = Kind::FolderDialog;
+        if (!m_answers.empty() && m_answers.front().kind == Kind::FolderDialog) {
+            const Answer a = m_answers.front();
+            m_answers.pop_front();
+            seen.scripted = true;
+            if (a.accept) {
+                seen.answer = a.folder;
+                m_seen.push_back(seen);
+                dialog->setDirectory(a.folder);
+                dialog->selectFile(a.folder);
+                static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept checks the choice
+                return;
+            }
+        }
+        seen.answer = QStringLiteral("rejected");
+        m_seen.push_back(seen);
+        dialog->reject();
+        return;
+    }
+
+    if (modal == m_closed)
+        return;  // its close is on the way
+    seen.kind = Kind::Other;
+    seen.answer = QStringLiteral("closed");
+    m_seen.push_back(seen);
+    m_closed = modal;
+    modal->close();
+}

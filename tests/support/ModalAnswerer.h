@@ -1,0 +1,60 @@
+// Answers modal prompts for a test: every 20 ms it looks at the active
+// modal widget (this keeps working inside nested event loops) and answers it
+// from a queue of scripted answers, recording what it saw. Anything without
+// a scripted answer is recorded and answered with a default (OK, No,
+// Cancel, close), so no test waits for a user.
+#pragma once
+
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <deque>
+#include <vector>
+
+class ModalAnswerer : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Kind { MessageBox, FolderDialog, Other };
+
+    struct Answer
+    {
+        Kind kind = Kind::MessageBox;
+        QMessageBox::StandardButton button = QMessageBox::Ok;  // for a message box
+        QString folder;      // for a folder dialog: the folder to choose
+        bool accept = true;  // for a folder dialog: false cancels
+    };
+
+    struct Seen
+    {
+        Kind kind = Kind::Other;
+        QString text;     // message text
+        QString caption;  // window title
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QMessageBox::StandardButtons buttons;
+        QString answer;   // what was done: "Ok", "Yes", "No", "Cancel", a folder, "rejected", "closed"
+        bool scripted = false;
+    };
+
+    explicit ModalAnswerer(QObject* parent = nullptr, int intervalMs = 20);
+
+    // Scripted answers, used in order as prompts appear.
+    void AnswerMessage(QMessageBox::StandardButton button);
+    void ChooseFolder(const QString& folder);
+    void CancelFolder();
+
+    const std::vector<Seen>& SeenPrompts() const { return m_seen; }
+    std::size_t Pending() const { return m_answers.size(); }
+    void Clear();
+
+private:
+    void Poll();
+
+    QTimer m_timer;
+    std::deque<Answer> m_answers;
+    std::vector<Seen> m_seen;
+    QPointer<QWidget> m_closed;  // asked to close, may still be on screen
+};
