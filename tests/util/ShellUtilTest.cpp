@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QString>
 #include <QStringList>
-#include <QThread>
 
 #include <array>
 #include <string>
@@ -194,19 +192,6 @@ TEST_F(OpenWithExplorerTest, LongTextIsRefused)
     const std::u16string wideFolder = u"/tmp/?" + std::u16string(1000, u' ');
     EXPECT_TRUE(OpenWithExplorer(wideFolder.c_str()));
     EXPECT_EQ(launches.size(), 2u);
-}
-
-TEST(ProcessLauncher, StartsADetachedProcessWithOneArgumentPerElement)
-{
-    const QString marker = QString::fromUtf8(::testing::TempDir().c_str())
-                           + "/corvane launcher \"test\" $x";
-    QFile::remove(marker);
-    ASSERT_TRUE(LaunchDetached("touch", {marker}));
-    for (int i = 0; i < 200 && !QFile::exists(marker); ++i)
-        QThread::msleep(25);
-    EXPECT_TRUE(QFile::exists(marker));
-    QFile::remove(marker);
-    EXPECT_FALSE(LaunchDetached("/nonexistent/corvane-no-such-program", {}));
 }
 
 } // namespace
