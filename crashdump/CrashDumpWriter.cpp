@@ -253,8 +253,9 @@ long CCrashDumpWriter::OnUnhandledException(EXCEPTION_POINTERS* pExceptionInfo)
         return EXCEPTION_CONTINUE_SEARCH;
 
     // 4. CREATE_ALWAYS: a file of the same name (two crashes in one second)
-    // is truncated.
-    int hFile = open(szDumpPath, O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644);
+    // is truncated. Readable by the owner only: the dump holds stack memory
+    // (the environment, whatever the program was working on).
+    int hFile = open(szDumpPath, O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600);
     if (hFile < 0)
         return EXCEPTION_CONTINUE_SEARCH;
 

@@ -674,27 +674,36 @@ void FillContext(ContextAmd64& context, const ucontext_t* uc)
 }
 
 // The stack range to save: from just below the stack pointer (the red zone)
-// to the end of its mapping, at most kMaxStackBytes.
-MemoryDescriptor StackRange(uint64_t sp)
+// to the end of its mapping, at most kMaxStackBytes. After a stack overflow
+// the stack pointer lies in the unmapped gap below the stack; then the range
+// still starts there, and `gap` bytes up to the mapping are saved as zeros,
+// so a debugger finds the innermost frame's return address above them.
+struct StackSpan {
+    MemoryDescriptor range;
+    uint64_t gap;
+};
+
+StackSpan StackRange(uint64_t sp)
 {
-    MemoryDescriptor range{0, {0, 0}};
+    constexpr uint64_t kOverflowReach = 64 * 1024;
+    StackSpan span{{0, {0, 0}}, 0};
+    const uint64_t start = (sp >= kRedZone ? sp - kRedZone : 0) & ~uint64_t{15};
     MapsReader maps;
     Mapping mapping;
     while (maps.Next(mapping)) {
-        if (sp < mapping.start || sp >= mapping.end)
+        if (mapping.end <= start)
             continue;
-        if (!mapping.readable)
+        if (!mapping.readable || mapping.start > sp + kOverflowReach)
             break;
-        uint64_t start = sp >= mapping.start + kRedZone ? sp - kRedZone : mapping.start;
-        start &= ~uint64_t{15};
-        if (start < mapping.start)
-            start = mapping.start;
-        uint64_t end = mapping.end - start > kMaxStackBytes ? start + kMaxStackBytes : mapping.end;
-        range.StartOfMemoryRange = start;
-        range.Memory.DataSize = static_cast<uint32_t>(end - start);
+        uint64_t from = start > mapping.start ? start : mapping.start;
+        uint64_t gap = from - start;
+        uint64_t end = mapping.end - from > kMaxStackBytes ? from + kMaxStackBytes : mapping.end;
+        span.range.StartOfMemoryRange = start;
+        span.range.Memory.DataSize = static_cast<uint32_t>(gap + (end - from));
+        span.gap = gap;
         break;
     }
-    return range;
+    return span;
 }
 
 void WriteThreadAndException(DumpFile& file, StreamDirectory& directory, pid_t threadId,
@@ -708,12 +717,23 @@ void WriteThreadAndException(DumpFile& file, StreamDirectory& directory, pid_t t
         ContextAmd64 context;
         FillContext(context, pointers->Context);
         thread.ThreadContext = Location{sizeof context, file.Append(&context, sizeof context)};
-        stack = StackRange(context.Rsp);
+        StackSpan span = StackRange(context.Rsp);
+        stack = span.range;
         if (stack.Memory.DataSize != 0) {
+            uint32_t rva = file.Reserve(stack.Memory.DataSize);
+            static const char zeros[4096] = {};
+            bool ok = true;
+            for (uint64_t done = 0; done < span.gap && ok;) {
+                uint64_t n = span.gap - done < sizeof zeros ? span.gap - done : sizeof zeros;
+                ok = file.WriteAt(rva + done, zeros, n);
+                done += n;
+            }
             // Written straight from memory; the kernel reports an unreadable
             // page as an error instead of faulting.
-            uint32_t rva = file.Reserve(stack.Memory.DataSize);
-            if (!file.WriteAt(rva, reinterpret_cast<const void*>(stack.StartOfMemoryRange), stack.Memory.DataSize))
+            if (ok)
+                ok = file.WriteAt(rva + span.gap, reinterpret_cast<const void*>(stack.StartOfMemoryRange + span.gap),
+                                  stack.Memory.DataSize - span.gap);
+            if (!ok)
                 stack.Memory.DataSize = 0;
             stack.Memory.Rva = rva;
         }

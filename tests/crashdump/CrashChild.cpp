@@ -33,6 +33,15 @@ __attribute__((noinline)) void ThrowUncaught()
     throw std::runtime_error("nobody catches this");
 }
 
+__attribute__((noinline)) int OverflowTheStack(int depth)
+{
+    volatile char frame[1024];
+    frame[0] = static_cast<char>(depth);
+    if (g_sink == -1) // never: keeps the compiler from calling this endless
+        return 0;
+    return OverflowTheStack(depth + 1) + frame[0]; // not a tail call
+}
+
 void CustomHandler(int) {}
 
 bool IsCustom(int sig)
@@ -83,13 +92,15 @@ int main(int argc, char** argv)
     const char* mode = argv[1];
 
     if (std::strcmp(mode, "segv") == 0 || std::strcmp(mode, "abort-thread") == 0
-        || std::strcmp(mode, "throw") == 0) {
+        || std::strcmp(mode, "throw") == 0 || std::strcmp(mode, "overflow") == 0) {
         static CCrashDumpWriter s_writer(NULL, NULL);
         if (std::strcmp(mode, "segv") == 0) {
             CrashByNullDereference();
         } else if (std::strcmp(mode, "abort-thread") == 0) {
             std::thread second(AbortOnSecondThread);
             second.join();
+        } else if (std::strcmp(mode, "overflow") == 0) {
+            g_sink = OverflowTheStack(0);
         } else {
             ThrowUncaught();
         }

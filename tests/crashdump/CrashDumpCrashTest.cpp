@@ -183,6 +183,9 @@ struct CrashCase {
     int signal;
     const char* faultingFunction;
     const char* stopReason;
+    // lldb 14 overflows its own stack unwinding thousands of identical
+    // frames: for a stack overflow only the innermost frame is checked.
+    bool fullBacktrace = true;
 };
 
 class CrashDumpCrashModes : public CrashDumpCrash, public ::testing::WithParamInterface<CrashCase> {};
@@ -207,17 +210,22 @@ TEST_P(CrashDumpCrashModes, LeavesOneNamedDumpThatLldbOpens)
 
     if (!HaveTool("lldb"))
         GTEST_SKIP() << "lldb is not installed: the backtrace was not checked";
-    std::string bt = Capture("lldb --batch -c '" + dump.string() + "' -o bt '" + m_exe.string() + "'");
+    const char* command = c.fullBacktrace ? "bt" : "'thread list'";
+    std::string bt = Capture("lldb --batch -c '" + dump.string() + "' -o " + command + " '" + m_exe.string() + "'");
     EXPECT_NE(bt.find(c.stopReason), std::string::npos) << bt;
     EXPECT_NE(bt.find(c.faultingFunction), std::string::npos) << bt;
-    EXPECT_NE(bt.find("frame #1"), std::string::npos) << "no frames beyond the first:\n" << bt;
+    if (c.fullBacktrace) {
+        EXPECT_NE(bt.find("frame #1"), std::string::npos) << "no frames beyond the first:\n" << bt;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Crashes, CrashDumpCrashModes,
     ::testing::Values(CrashCase{"segv", SIGSEGV, "CrashByNullDereference", "signal SIGSEGV"},
                       CrashCase{"abort-thread", SIGABRT, "AbortOnSecondThread", "signal SIGABRT"},
-                      CrashCase{"throw", SIGABRT, "ThrowUncaught", "signal SIGABRT"}),
+                      CrashCase{"throw", SIGABRT, "ThrowUncaught", "signal SIGABRT"},
+                      // Written on the main thread's alternate signal stack.
+                      CrashCase{"overflow", SIGSEGV, "OverflowTheStack", "signal SIGSEGV", false}),
     [](const ::testing::TestParamInfo<CrashCase>& info) {
         std::string name = info.param.mode;
         for (char& ch : name) {
