@@ -1,0 +1,207 @@
+// The main window in-process: its window, background, system menu, keys,
+// dragging, and repeated runs in one process.
+#include "app/CorvaneDlg.h"
+#include "framework/Menu.h"
+#include "framework/WinApp.h"
+#include "tests/support/ModalAnswerer.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+constexpr UINT_PTR kDriveTimer = 5000;
+constexpr UINT_PTR kWatchdogTimer = 5001;
+
+// The real dialog, driven from a timer of the test's own once it runs. A
+// watchdog ends a run that would otherwise wait.
+class DrivenDlg : public CCorvaneDlg
+{
+public:
+    std::function<void(DrivenDlg&)> afterInit;
+    std::function<void(DrivenDlg&)> drive;
+    bool watchdogFired = false;
+
+    BOOL OnInitDialog() override
+    {
+        const BOOL result = CCorvaneDlg::OnInitDialog();
+        SetTimer(kWatchdogTimer, 10000);
+        if (afterInit)
+            afterInit(*this);
+        if (drive)
+            SetTimer(kDriveTimer, 30);
+        return result;
+    }
+    void OnTimer(UINT_PTR id) override
+    {
+        if (id == kWatchdogTimer) {
+            watchdogFired = true;
+            EndDialog(99);
+        } else if (id == kDriveTimer) {
+            KillTimer(kDriveTimer);
+            drive(*this);
+        } else {
+            CCorvaneDlg::OnTimer(id);
+        }
+    }
+};
+
+INT_PTR RunAsMainWindow(DrivenDlg& dlg)
+{
+    AfxGetApp()->m_pMainWnd = &dlg;
+    const INT_PTR result = dlg.DoModal();
+    AfxGetApp()->m_pMainWnd = nullptr;
+    return result;
+}
+
+void Pump()
+{
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents();
+}
+
+TEST(MainWindow, FramelessFixedTitledWithIconBackgroundAndSystemMenu)
+{
+    auto dlg = std::make_unique<DrivenDlg>();  // half a megabyte: not on the test's stack
+    bool checked = false;
+    dlg->drive = [&](DrivenDlg& d) {
+        QWidget* w = d.GetSafeHwnd();
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->windowType(), Qt::Window) << "not a Qt::Dialog: it keeps its taskbar entry";
+        const Qt::WindowFlags wanted =
+            Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint | Qt::WindowSystemMenuHint;
+        EXPECT_EQ(w->windowFlags() & wanted, wanted);
+        EXPECT_EQ(w->windowModality(), Qt::NonModal);
+        EXPECT_EQ(w->size(), QSize(610, 400));
+        EXPECT_EQ(w->minimumSize(), w->maximumSize());
+        EXPECT_EQ(w->windowTitle(), QStringLiteral("Morlaine Corvane"));
+        EXPECT_FALSE(w->windowIcon().isNull());
+        EXPECT_TRUE(w->isVisible());
+        EXPECT_EQ(d.GetStyle() & (WS_SYSMENU | WS_MINIMIZEBOX), WS_SYSMENU | WS_MINIMIZEBOX);
+
+        CBitmap background;
+        ASSERT_TRUE(background.LoadBitmap(171));
+        const QImage expected = background.Image().convertToFormat(QImage::Format_RGB32);
+        const QImage shown = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_TRUE(shown == expected) << "the window shows bitmap 171 exactly";
+
+        CMenu* menu = d.GetSystemMenu(FALSE);
+        ASSERT_NE(menu, nullptr);
+        const int n = menu->GetMenuItemCount();
+        ASSERT_GE(n, 3);
+        EXPECT_EQ(menu->GetMenuState(n - 2) & MF_SEPARATOR, MF_SEPARATOR);
+        EXPECT_EQ(menu->GetMenuItemID(n - 1), CCorvaneDlg::kAboutCommand);
+        EXPECT_EQ(menu->GetMenuString(n - 1), QString::fromUtf8("Corvane 정보(&A)..."));
+        EXPECT_EQ(menu->GetMenuItemID(n - 3), SC_CLOSE);
+
+        // Enter and Esc do nothing, wherever they are typed.
+        for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+            QApplication::sendEvent(w, &press);
+        }
+        Pump();
+        EXPECT_FALSE(d.IsEnding());
+        checked = true;
+        d.CloseDownloader();
+        EXPECT_FALSE(d.IsEnding()) << "the close is queued, not immediate";
+    };
+    EXPECT_EQ(RunAsMainWindow(*dlg), IDCANCEL);
+    EXPECT_TRUE(checked);
+    EXPECT_FALSE(dlg->watchdogFired);
+}
+
+TEST(MainWindow, SystemCommandsTakeTheirDefaultCourse)
+{
+    auto dlg = std::make_unique<DrivenDlg>();
+    bool minimized = false;
+    dlg->drive = [&](DrivenDlg& d) {
+        d.SendMessage(WM_SYSCOMMAND, CCorvaneDlg::kAboutCommand | 0xF, 0);  // about box: not a close
+        Pump();
+        EXPECT_FALSE(d.IsEnding());
+        d.OnBnClickedMinimize();
+        minimized = d.IsIconic();
+        d.SendMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
+        d.SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+    };
+    EXPECT_EQ(RunAsMainWindow(*dlg), IDCANCEL);
+    EXPECT_TRUE(minimized);
+    EXPECT_FALSE(dlg->watchdogFired);
+}
+
+// Sends a press at `at` (client coordinates) to whatever Qt would deliver it
+// to, moves the mouse by `by` and releases.
+void PressMoveRelease(QWidget* window, QPoint at, QPoint by)
+{
+    QWidget* target = window->childAt(at);
+    if (!target)
+        target = window;
+    const QPoint local = target->mapFrom(window, at);
+    const QPoint global = window->mapToGlobal(at);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    QMouseEvent move(QEvent::MouseMove, local + by, global + by, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, local + by, global + by, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(target, &release);
+}
+
+TEST(MainWindow, PressOnBackgroundOrLabelDragsPressOnButtonDoesNot)
+{
+    auto dlg = std::make_unique<DrivenDlg>();
+    CStatic label;
+    CButton button;
+    dlg->drive = [&](DrivenDlg& d) {
+        QWidget* w = d.GetSafeHwnd();
+        ASSERT_TRUE(label.Create(QStringLiteral("File path"), WS_CHILD | WS_VISIBLE | SS_LEFT,
+                                 CRect(50, 148, 500, 166), &d, 104));
+        ASSERT_TRUE(button.Create(QStringLiteral("Button"), WS_CHILD | WS_VISIBLE, CRect(109, 292, 201, 323), &d,
+                                  555));
+        const QPoint start = w->pos();
+
+        PressMoveRelease(w, QPoint(300, 50), QPoint(40, 25));  // background
+        Pump();
+        EXPECT_EQ(w->pos(), start + QPoint(40, 25));
+
+        const QPoint second = w->pos();
+        PressMoveRelease(w, QPoint(60, 150), QPoint(-15, 10));  // on the label
+        Pump();
+        EXPECT_EQ(w->pos(), second + QPoint(-15, 10));
+
+        const QPoint third = w->pos();
+        PressMoveRelease(w, QPoint(150, 300), QPoint(30, 30));  // on the button
+        Pump();
+        EXPECT_EQ(w->pos(), third);
+        d.CloseDownloader();
+    };
+    EXPECT_EQ(RunAsMainWindow(*dlg), IDCANCEL);
+    EXPECT_FALSE(dlg->watchdogFired);
+}
+
+TEST(MainWindow, RunsManyTimesInOneProcessAndEndsAtOnceWhenClosedDuringInit)
+{
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run);
+        auto dlg = std::make_unique<DrivenDlg>();
+        QImage shown;
+        dlg->afterInit = [&](DrivenDlg& d) {
+            shown = d.GetSafeHwnd()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            d.CloseDownloader();  // as a start routine that fails does
+            d.CloseDownloader();
+        };
+        EXPECT_EQ(RunAsMainWindow(*dlg), IDCANCEL);
+        EXPECT_FALSE(dlg->watchdogFired);
+        EXPECT_EQ(dlg->GetSafeHwnd(), nullptr);
+        CBitmap background;
+        ASSERT_TRUE(background.LoadBitmap(171));
+        EXPECT_TRUE(shown == background.Image().convertToFormat(QImage::Format_RGB32))
+            << "the kept background paints every run";
+    }
+}
+
+} // namespace
