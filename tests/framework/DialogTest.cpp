@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -279,6 +281,85 @@ TEST(WindowManagerClose, TakesTheQueuedCancelPath)
     };
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     EXPECT_EQ(dlg.log, (std::vector<std::string>{"still-shown", "cancel"}));
+}
+
+} // namespace
+
+namespace {
+
+// Picks the item named `text` of the popup menu that is open, as a click does.
+QStringList ChooseFromPopup(const QString& text)
+{
+    QStringList seen;
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu)
+        return seen;
+    QAction* chosen = nullptr;
+    for (QAction* action : menu->actions()) {
+        seen << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        if (action->text() == text)
+            chosen = action;
+    }
+    if (chosen) {
+        const QPoint at = menu->actionGeometry(chosen).center();
+        QMouseEvent press(QEvent::MouseButtonPress, at, menu->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(menu, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, menu->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QApplication::sendEvent(menu, &release);
+    } else {
+        menu->close();
+    }
+    return seen;
+}
+
+class SysMenuDialog : public ScriptedDialog
+{
+public:
+    std::vector<UINT> commands;
+    void OnSysCommand(UINT id, LPARAM lParam) override
+    {
+        commands.push_back(id);
+        if (id != 0x10)
+            ScriptedDialog::OnSysCommand(id, lParam);
+    }
+};
+
+TEST(SystemMenu, RightClickAndAltSpacePopItUpAndSendTheChosenCommand)
+{
+    SysMenuDialog dlg;
+    QStringList firstMenu, secondMenu;
+    bool minimized = false;
+    dlg.onInit = [](ScriptedDialog& d) {
+        d.SetWindowLong(GWL_STYLE, LONG(WS_SYSMENU | WS_MINIMIZEBOX));
+        d.GetSystemMenu(FALSE)->AppendMenu(MF_SEPARATOR);
+        d.GetSystemMenu(FALSE)->AppendMenu(MF_STRING, 0x10, QStringLiteral("About..."));
+        d.SetTimer(1, 20);
+    };
+    dlg.onTimer = [&](ScriptedDialog& d, UINT_PTR id) {
+        if (id != 1)
+            return;
+        d.KillTimer(1);
+        QWidget* w = d.GetSafeHwnd();
+        QTimer::singleShot(100, [&] { firstMenu = ChooseFromPopup(QStringLiteral("About...")); });
+        QContextMenuEvent context(QContextMenuEvent::Mouse, QPoint(10, 10), w->mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(w, &context);  // returns when the menu has closed
+
+        QTimer::singleShot(100, [&] { secondMenu = ChooseFromPopup(QStringLiteral("Mi&nimize")); });
+        QKeyEvent altSpace(QEvent::KeyPress, Qt::Key_Space, Qt::AltModifier);
+        QApplication::sendEvent(w, &altSpace);
+        minimized = d.IsIconic();
+        d.SendMessage(WM_CLOSE);
+    };
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    const QStringList expected = {QStringLiteral("&Restore"), QStringLiteral("&Move"), QStringLiteral("Mi&nimize"),
+                                  QStringLiteral("-"), QStringLiteral("&Close"), QStringLiteral("-"),
+                                  QStringLiteral("About...")};
+    EXPECT_EQ(firstMenu, expected);
+    EXPECT_EQ(secondMenu, expected);
+    EXPECT_EQ(dlg.commands, (std::vector<UINT>{0x10, SC_MINIMIZE}));
+    EXPECT_TRUE(minimized);
 }
 
 } // namespace
