@@ -284,10 +284,13 @@ void Tracker::Start()
         for (const auto& h : m_hashes) w << h << "\n";
     }
     const std::string port = std::to_string(m_port);
-    // opentracker changes into -d before it reads the whitelist.
-    m_process = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"opentracker", "-i", "127.0.0.1", "-p", port, "-P", port, "-d", m_dir.Path(), "-w",
-                                 "whitelist"},
+    // opentracker changes into -d before it reads the whitelist. It refuses
+    // to run as root (the test namespaces make us root): give it a user
+    // namespace of its own, where it is nobody.
+    std::vector<std::string> argv{"opentracker", "-i", "127.0.0.1", "-p", port, "-P", port, "-d", m_dir.Path(),
+                                  "-w", "whitelist"};
+    if (::geteuid() == 0) argv.insert(argv.begin(), {"unshare", "--user"});
+    m_process = std::make_unique<ChildProcess>(argv,
         m_dir.Path() + "/opentracker.log");
     if (!WaitUntil([&] { return PortAccepts(m_port); }, std::chrono::seconds(10)))
         throw std::runtime_error("opentracker did not start: " + m_process->Log());

@@ -1,0 +1,120 @@
+// A full disk during a real download: the save folder is a small tmpfs in a
+// mount namespace of the test's own. The engine must stop the torrent
+// (paused, file error reported), and once space is freed a resume must
+// complete the download with every file intact.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "engine/debug.h"
+#include "engine/session.h"
+#include "tests/engine/ProgramSetup.h"
+#include "tests/support/Swarm.h"
+
+namespace {
+
+using engine::alert_kind;
+using enginetest::AddLikeTheProgram;
+using enginetest::ClientFingerprint;
+using enginetest::ConfigureLikeTheProgram;
+
+constexpr std::int64_t MiB = 1 << 20;
+
+class SmallDisk {
+public:
+    SmallDisk(const std::string& path, const std::string& size) : m_path(path)
+    {
+        m_mounted = ::mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+        if (!m_mounted) m_error = std::strerror(errno);
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted) ::umount2(m_path.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return m_mounted; }
+    const std::string& Error() const { return m_error; }
+    bool Grow(const std::string& size)
+    {
+        return ::mount("tmpfs", m_path.c_str(), "tmpfs", MS_REMOUNT, ("size=" + size).c_str()) == 0;
+    }
+
+private:
+    std::string m_path;
+    bool m_mounted = false;
+    std::string m_error;
+};
+
+struct Counts {
+    int fileErrors = 0;
+    int other = 0;
+};
+
+bool Drive(engine::session& s, Counts& c, const std::function<bool()>& pred, std::chrono::seconds timeout)
+{
+    return WaitUntil(
+        [&] {
+            for (alert_kind k : s.pop_alerts()) {
+                c.fileErrors += k == alert_kind::file_error;
+                c.other += k == alert_kind::other;
+            }
+            return pred();
+        },
+        timeout);
+}
+
+TEST(EngineDiskFull, FullDiskPausesAndResumeCompletesOnceSpaceIsFreed)
+{
+    TempDir data("corvane-src"), save("corvane-disk");
+    SmallDisk disk(save.Path(), "6m");
+    ASSERT_TRUE(disk.Mounted()) << disk.Error();
+
+    Tracker tracker;
+    const Payload p = MakePayload(data.Path(), "pack", {8 * MiB, 4 * MiB, 4 * MiB + 99}, {tracker.AnnounceUrl()});
+    tracker.Allow(p.infoHashHex);
+    LibtorrentSeeder seeder(p);
+    auto s = engine::make_session(ClientFingerprint());
+    ConfigureLikeTheProgram(*s);
+    engine::torrent_handle h = AddLikeTheProgram(*s, p.torrent, save.Path());
+
+    Counts before;
+    ASSERT_TRUE(Drive(*s, before, [&] { return before.fileErrors > 0; }, std::chrono::seconds(90)))
+        << "no file error; done " << h.status().total_done;
+    // Stopped, not left downloading (or uploading only) behind the user's back.
+    EXPECT_TRUE(h.is_paused());
+    EXPECT_TRUE(h.status().paused);
+    EXPECT_FALSE(h.is_seed());
+    EXPECT_TRUE(h.is_valid());
+    ASSERT_TRUE(Drive(*s, before, [&] { return h.status().num_peers == 0; }, std::chrono::seconds(10)));
+    // Whatever the engine still reports of this incident, the torrent stays paused.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    Drive(*s, before, [] { return false; }, std::chrono::seconds(1));
+    EXPECT_TRUE(h.is_paused());
+
+    ASSERT_TRUE(disk.Grow("64m"));
+    h.resume();
+    EXPECT_FALSE(h.is_paused());
+    EXPECT_EQ(engine::debug::torrent_state(h), "auto_managed=0 paused=0 upload_mode=0 sparse=1 error=0");
+    Counts after;
+    ASSERT_TRUE(Drive(*s, after, [&] { return h.is_seed(); }, std::chrono::seconds(120)))
+        << "done " << h.status().total_done << " of " << p.totalSize << ", paused " << h.is_paused();
+    EXPECT_EQ(after.fileErrors, 0);
+    EXPECT_EQ(h.status().total_done, p.totalSize);
+    EXPECT_EQ(DifferingFiles(p, save.Path()), std::vector<std::string>{});
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    std::string why;
+    if (!IsolateNetwork(/*mountNamespace=*/true, &why)) {
+        std::fprintf(stderr, "cannot get a private network and mount namespace: %s\n", why.c_str());
+        return 1;
+    }
+    return RUN_ALL_TESTS();
+}
