@@ -6,7 +6,10 @@
 BOOL CButton::Create(const CString& caption, DWORD style, const RECT& rect, CWnd* parent, UINT id)
 {
     auto* button = new QPushButton(caption);
-    button->setFocusPolicy(Qt::StrongFocus);
+    // Without WS_TABSTOP a button is not reached by Tab, but a click still
+    // gives it the focus.
+    button->setFocusPolicy((style & WS_TABSTOP) ? Qt::StrongFocus : Qt::ClickFocus);
+    button->setAutoDefault(false);
     if (!CreateChild(button, style, rect, parent, id))
         return FALSE;
     SetWindowText(caption);
@@ -93,6 +96,14 @@ void CBitmapButton::DrawItem(DRAWITEMSTRUCT* item)
     item->pDC->BitBlt(r.left, r.top, r.right - r.left, r.bottom - r.top, &memDC, 0, 0, SRCCOPY);
 }
 
+void CStatic::SetBitmap(const CBitmap* bitmap)
+{
+    m_bitmap = bitmap ? bitmap->Image() : QImage();
+    if (QWidget* w = GetSafeHwnd(); w && (GetStyle() & 0x1F) == SS_BITMAP && !m_bitmap.isNull())
+        w->resize(m_bitmap.size());  // bitmap statics take their bitmap's size
+    InvalidateRect(nullptr, TRUE);
+}
+
 BOOL CStatic::Create(const CString& text, DWORD style, const RECT& rect, CWnd* parent, UINT id)
 {
     auto* widget = new QWidget;
@@ -123,10 +134,16 @@ void CStatic::OnPaint()
     painter->setPen(QColor(GetRValue(c), GetGValue(c), GetBValue(c)));
 
     const DWORD style = GetStyle();
-    int align = (style & 0x3) == SS_RIGHT ? Qt::AlignRight : (style & 0x3) == SS_CENTER ? Qt::AlignHCenter
+    const int kind = style & 0x1F;
+    int align = kind == SS_RIGHT ? Qt::AlignRight : kind == SS_CENTER ? Qt::AlignHCenter
                                                                                       : Qt::AlignLeft;
     align |= Qt::AlignTop;
     const QRect r = widget->rect();
+    if ((style & 0x1F) == SS_BITMAP) {
+        if (!m_bitmap.isNull())
+            painter->drawImage(QPoint(0, 0), m_bitmap);
+        return;
+    }
     const QString text = GetWindowText();
     if (style & SS_ENDELLIPSIS) {
         const QString shown = painter->fontMetrics().elidedText(text, Qt::ElideRight, r.width());

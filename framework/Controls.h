@@ -54,7 +54,13 @@ class CStatic : public CWnd
 {
 public:
     BOOL Create(const CString& text, DWORD style, const RECT& rect, CWnd* parent, UINT id = 0xFFFF);
+    // For SS_BITMAP statics: the picture shown, unscaled; the static takes
+    // its size. The image is copied.
+    void SetBitmap(const CBitmap* bitmap);
     void OnPaint() override;
+
+private:
+    QImage m_bitmap;
 };
 
 class CProgressCtrl : public CWnd

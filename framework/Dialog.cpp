@@ -119,7 +119,16 @@ INT_PTR CDialog::DoModal()
 
     {
         KeyFilter keys(this);
-        OnInitDialog();
+        // TRUE: the focus goes to the first control reached by Tab.
+        if (OnInitDialog() && GetSafeHwnd() && !m_ending) {
+            for (QWidget* child : widget->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                CWnd* control = CWnd::FromHandle(child);
+                if (control && (control->GetStyle() & WS_TABSTOP) && child->isVisible() && child->isEnabled()) {
+                    child->setFocus(Qt::TabFocusReason);
+                    break;
+                }
+            }
+        }
         // A close asked for during initialisation ends the run here, before
         // the loop could wait for anything.
         if (!m_ending && GetSafeHwnd()) {

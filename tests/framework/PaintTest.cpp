@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <gtest/gtest.h>
@@ -251,6 +252,73 @@ TEST(Buttons, ClicksReachTheParentAsCommandsWithTheirId)
         EXPECT_EQ(dlg.commands[0], WPARAM(102 | (BN_CLICKED << 16)));
     };
     EXPECT_EQ(dlg.DoModal(), IDOK);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Fonts, KeepWeightFaceAndSubstitutesAndCellHeight)
+{
+    CFont caption;
+    ASSERT_TRUE(caption.CreateFont(26, 0, 0, 0, 956, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, FF_SWISS,
+                                   QStringLiteral("Berlin Sans FB Demi")));
+    EXPECT_EQ(caption.Font().weight(), 956);
+    EXPECT_EQ(caption.Font().families().value(0), QStringLiteral("Berlin Sans FB Demi"));
+    EXPECT_GT(caption.Font().families().size(), 1) << "a substitute follows";
+    EXPECT_LE(QFontMetrics(caption.Font()).height(), 27) << "a positive height is the cell height";
+
+    CFont label;
+    ASSERT_TRUE(label.CreateFont(-12, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, FF_SWISS,
+                                 QString::fromUtf8("굴림체")));
+    EXPECT_EQ(label.Font().pixelSize(), 12);
+    EXPECT_EQ(label.Font().weight(), QFont::Normal);
+    EXPECT_TRUE(label.Font().families().contains(QStringLiteral("NanumGothicCoding")));
+}
+
+TEST(BitmapStaticAndFocus, BitmapStaticsTakeTheirBitmapsSizeAndTheFirstTabStopGetsTheFocus)
+{
+    ParentDialog dlg;
+    CStatic picture;
+    dlg.onInit = [&](ParentDialog& d) {
+        ASSERT_TRUE(picture.Create(QString(), WS_CHILD | WS_VISIBLE | SS_BITMAP, CRect(5, 5, 10, 10), &d));
+        CBitmap rule;
+        ASSERT_TRUE(rule.LoadBitmap(217));
+        picture.SetBitmap(&rule);
+        RECT r;
+        picture.GetClientRect(&r);
+        EXPECT_EQ(r.right, 275);
+        EXPECT_EQ(r.bottom, 2);
+        const QImage shown = picture.GetSafeHwnd()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_TRUE(shown == rule.Image().convertToFormat(QImage::Format_RGB32));
+    };
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+
+    // A button without WS_TABSTOP is passed over for the focus; a click on
+    // the button with id IDOK ends the dialog through OnOK.
+
+    struct FocusDialog : CDialog
+    {
+        FocusDialog() : CDialog(1) { m_template.width = 200; m_template.height = 100; }
+        CButton plain, tabbed;
+        bool tabbedHadFocus = false;
+        BOOL OnInitDialog() override
+        {
+            plain.Create(QStringLiteral("No tab"), WS_CHILD | WS_VISIBLE, CRect(0, 50, 80, 70), this, 3);
+            tabbed.Create(QStringLiteral("Close"), WS_CHILD | WS_VISIBLE | WS_TABSTOP, CRect(90, 50, 170, 70), this,
+                          IDOK);
+            SetTimer(1, 30);
+            return TRUE;
+        }
+        void OnTimer(UINT_PTR) override
+        {
+            KillTimer(1);
+            tabbedHadFocus = tabbed.GetSafeHwnd()->hasFocus();
+            static_cast<QAbstractButton*>(tabbed.GetSafeHwnd())->click();  // the Close button: IDOK
+        }
+    } focus;
+    EXPECT_EQ(focus.DoModal(), IDOK);
+    EXPECT_TRUE(focus.tabbedHadFocus);
 }
 
 } // namespace
