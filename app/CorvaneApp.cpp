@@ -1,14 +1,17 @@
 #include "app/CorvaneApp.h"
 
 #include "app/CorvaneDlg.h"
+#include "crashdump/CrashDumpWriter.h"
 #include "framework/NamedMutex.h"
 
 CCorvaneApp::CCorvaneApp() : CWinApp(CString()) {}
 
 BOOL CCorvaneApp::InitInstance()
 {
-    // 1. The crash-dump writer, before everything else.
-    // CRASHDUMP: construct the function-local static CCrashDumpWriter here.
+    // 1. The crash-dump writer, before everything else: even a copy that
+    // stops at the single-instance check has it. Dumps go to the current
+    // directory, named after the executable.
+    static CCrashDumpWriter crashDumpWriter(nullptr, nullptr);
 
     // 2.-4. Only one copy runs. The lock lasts until the process ends (it is
     // never given back, also not after the dialog has ended: a copy started

@@ -1,5 +1,6 @@
 #include "app/CorvaneDlg.h"
 
+#include "app/Identity.h"
 #include "app/util/ShellUtil.h"
 #include "framework/Menu.h"
 #include "framework/WinApp.h"
@@ -7,7 +8,10 @@
 #include <QWidget>
 #include <clocale>
 
-CCorvaneDlg::CCorvaneDlg() : CDialog(IDD, nullptr)
+CCorvaneDlg::CCorvaneDlg() : CCorvaneDlg(engine::make_session(ClientFingerprint())) {}
+
+CCorvaneDlg::CCorvaneDlg(std::unique_ptr<engine::session> session)
+    : CDialog(IDD, nullptr), m_session(std::move(session))
 {
     // Template 102: captionless popup with a system menu, centred, a taskbar
     // entry, and exactly the background bitmap's size.

@@ -2,10 +2,12 @@
 // program's run-time state.
 #pragma once
 
+#include "engine/session.h"
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 
 #include <cstdint>
+#include <memory>
 
 class CCorvaneDlg : public CDialog
 {
@@ -17,7 +19,10 @@ public:
     static constexpr std::size_t kSaveFolderChars = 2048;
     static constexpr std::size_t kBufferBytes = 512000;
 
+    // The real BitTorrent engine, started (not listening) with the dialog.
     CCorvaneDlg();
+    // A given engine (tests pass a fake or a session of their own).
+    explicit CCorvaneDlg(std::unique_ptr<engine::session> session);
     ~CCorvaneDlg() override;
 
     BOOL PreTranslateMessage(MSG* msg) override;
@@ -43,14 +48,28 @@ public:
     // the dialog ends when its loop next runs.
     void CloseDownloader();
 
-    // Work that other parts of the program carry out.
-    void CreateControls();
+    // ---- Start routine and BitTorrent set-up ----
     void StartDownload();
+
+    // ---- Display and controls ----
+    void CreateControls();
     void RefreshProgress();
-    void ReannounceTick();
-    void PumpAlerts();
+    void ShowPathText(CString folder, CString name);
+    void ShowSizeText(std::int64_t done, std::int64_t total);
+    void ShowRateText(std::int64_t rate);
+    void ShowPeersText(std::int32_t peers);
+    void ShowPercent(std::int32_t percent);
     void ShowAboutBox();
 
+    // ---- Alerts, pause and close ----
+    void ReannounceTick();
+    void PumpAlerts();
+
+    // ---- Members ----
+    // The engine, its one torrent (names none until the start routine adds
+    // it). Declared first: destroying the session, last, stops the engine.
+    std::unique_ptr<engine::session> m_session;
+    engine::torrent_handle m_handle;
     char16_t m_saveFolder[kSaveFolderChars];
     char m_buffer[kBufferBytes];
 
