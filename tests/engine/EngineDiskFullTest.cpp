@@ -135,13 +135,4 @@ TEST(EngineDiskFull, ErrorsOlderThanTheResumeDoNotStopItAgain) { FillThenFreeAnd
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    std::string why;
-    if (!IsolateNetwork(/*mountNamespace=*/true, &why)) {
-        std::fprintf(stderr, "cannot get a private network and mount namespace: %s\n", why.c_str());
-        return 1;
-    }
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return RunIsolatedTests(argc, argv, /*mountNamespace=*/true); }

@@ -182,13 +182,4 @@ TEST(EngineDownload, PauseThenResumeGoesOnWithinSeconds)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    std::string why;
-    if (!IsolateNetwork(false, &why)) {
-        std::fprintf(stderr, "cannot get a private network: %s\n", why.c_str());
-        return 1;
-    }
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return RunIsolatedTests(argc, argv); }

@@ -24,6 +24,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/bencode.hpp>
 #include <libtorrent/create_torrent.hpp>
@@ -95,6 +97,18 @@ bool IsolateNetwork(bool mountNamespace, std::string* why)
     ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
     ::close(fd);
     return ok || Fail(why, "loopback up");
+}
+
+int RunIsolatedTests(int argc, char** argv, bool mountNamespace)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    std::string why;
+    if (!IsolateNetwork(mountNamespace, &why)) {
+        std::fprintf(stderr, "cannot run in a private network%s: %s\n", mountNamespace ? " and mount namespace" : "",
+                     why.c_str());
+        return 1;
+    }
+    return RUN_ALL_TESTS();
 }
 
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout)

@@ -4,7 +4,7 @@
 // (aria2c, or a libtorrent session of the test's own), and the private
 // network the engine must run in.
 //
-//   IsolateNetwork();                       // first thing in main()
+//   int main(int c, char** v) { return RunIsolatedTests(c, v); }
 //   Tracker tracker;                        // opentracker on a free port
 //   Payload p = MakePayload(dir, "pack", {3 << 20, 0, 1 << 20}, {tracker.AnnounceUrl()});
 //   tracker.Allow(p.infoHashHex);
@@ -24,6 +24,11 @@
 // user namespace first when not already privileged. Returns false, with the
 // reason in *why, when the kernel refuses.
 bool IsolateNetwork(bool mountNamespace = false, std::string* why = nullptr);
+
+// A test program's main(): isolates the process as above, then runs every
+// test; exits with 1 (saying why) when isolation is refused, so that nothing
+// ever runs outside the private network.
+int RunIsolatedTests(int argc, char** argv, bool mountNamespace = false);
 
 // Polls pred every 50 ms until it returns true or the timeout passes.
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
