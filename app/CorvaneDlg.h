@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class CCorvaneDlg : public CDialog
 {
@@ -50,6 +51,16 @@ public:
 
     // ---- Start routine and BitTorrent set-up ----
     void StartDownload();
+    // For tests of the window alone: while false, StartDownload does nothing.
+    static void EnableStartRoutineForTesting(bool enabled);
+
+private:
+    // The second half of the start routine: the engine's set-up, the torrent
+    // from m_buffer (torrentBytes long) into m_saveFolder, the first display
+    // and the timers.
+    void StartTorrent(std::uint32_t torrentBytes, const std::string& webSeed);
+
+public:
 
     // ---- Display and controls ----
     void CreateControls();

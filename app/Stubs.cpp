@@ -3,7 +3,6 @@
 #include "app/CorvaneDlg.h"
 
 void CCorvaneDlg::CreateControls() {}
-void CCorvaneDlg::StartDownload() {}
 void CCorvaneDlg::RefreshProgress() {}
 void CCorvaneDlg::ReannounceTick() {}
 void CCorvaneDlg::PumpAlerts() {}

@@ -15,6 +15,9 @@
 
 namespace {
 
+// These tests are about the window alone: no configuration fetch.
+const bool kWindowOnly = (CCorvaneDlg::EnableStartRoutineForTesting(false), true);
+
 constexpr UINT_PTR kDriveTimer = 5000;
 constexpr UINT_PTR kWatchdogTimer = 5001;
 
