@@ -1,0 +1,136 @@
+#!/usr/bin/env python3
+"""A stand-in for the maker's web server, on loopback.
+
+Serves the configuration text at /notarget/varcgi/dncgi.txt, the .torrent
+file at /<its file name>, the payload's files under /seed/ for the web seed
+(with single byte ranges, as web-seed clients ask for them), and a small
+home page at /.
+
+    server.py --port 8047 --config-file dncgi.txt --torrent demo.torrent \
+              --seed-dir DATA [--log FILE]
+"""
+import argparse
+import html
+import os
+import re
+import sys
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+CONFIG_PATH = "/notarget/varcgi/dncgi.txt"
+RANGE_RE = re.compile(r"^bytes=(\d*)-(\d*)$")
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"  # keep-alive: a web seed asks many ranges
+    server_version = "CorvaneDemo/1"
+
+    def log_message(self, fmt, *args):
+        log = self.server.log
+        if log:
+            log.write("%s %s\n" % (self.log_date_time_string(), fmt % args))
+            log.flush()
+
+    def do_HEAD(self):
+        self.handle_request(head=True)
+
+    def do_GET(self):
+        self.handle_request(head=False)
+
+    def handle_request(self, head):
+        path = urllib.parse.urlsplit(self.path).path
+        if path == CONFIG_PATH:
+            return self.send_bytes(self.server.config, "text/plain", head)
+        if path == "/" + os.path.basename(self.server.torrent):
+            with open(self.server.torrent, "rb") as f:
+                return self.send_bytes(f.read(), "application/x-bittorrent", head)
+        if path.startswith("/seed/"):
+            return self.send_seed_file(urllib.parse.unquote(path[len("/seed/"):]), head)
+        if path in ("/", "/index.html"):
+            page = ("<!doctype html><title>Corvane demo</title>"
+                    "<h1>Corvane demo server</h1><p>Serving %s on loopback.</p>"
+                    % html.escape(os.path.basename(self.server.torrent)))
+            return self.send_bytes(page.encode(), "text/html; charset=utf-8", head)
+        self.send_bytes(b"<!doctype html><title>404</title><h1>Not Found</h1>",
+                        "text/html", head, status=404)
+
+    def send_bytes(self, body, ctype, head, status=200):
+        self.send_response(status)
+        self.send_header("Content-Type", ctype)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Cache-Control", "no-cache")
+        self.end_headers()
+        if not head:
+            self.wfile.write(body)
+
+    def send_seed_file(self, relative, head):
+        root = self.server.seed_dir
+        full = os.path.realpath(os.path.join(root, relative))
+        if not full.startswith(root + os.sep) or not os.path.isfile(full):
+            return self.send_bytes(b"Not Found", "text/plain", head, status=404)
+        size = os.path.getsize(full)
+        start, end, status = 0, size - 1, 200
+        spec = self.headers.get("Range")
+        if spec:
+            m = RANGE_RE.match(spec.strip())
+            if m and (m.group(1) or m.group(2)):
+                if m.group(1):
+                    start = int(m.group(1))
+                    end = min(int(m.group(2)), size - 1) if m.group(2) else size - 1
+                else:  # the last N bytes
+                    start, end = max(0, size - int(m.group(2))), size - 1
+                if start >= size or start > end:
+                    self.send_response(416)
+                    self.send_header("Content-Range", "bytes */%d" % size)
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                    return
+                status = 206
+            # Anything else (several ranges, bad syntax): the whole file.
+        length = end - start + 1 if size else 0
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Accept-Ranges", "bytes")
+        self.send_header("Content-Length", str(length))
+        if status == 206:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
+        self.end_headers()
+        if head or length == 0:
+            return
+        with open(full, "rb") as f:
+            f.seek(start)
+            left = length
+            while left > 0:
+                chunk = f.read(min(left, 1 << 20))
+                if not chunk:
+                    break
+                self.wfile.write(chunk)
+                left -= len(chunk)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--bind", default="127.0.0.1")
+    ap.add_argument("--port", type=int, required=True)
+    ap.add_argument("--config-file", required=True, help="the configuration text, served as is")
+    ap.add_argument("--torrent", required=True)
+    ap.add_argument("--seed-dir", required=True, help="folder holding the torrent's top folder")
+    ap.add_argument("--log", help="request log (default: none)")
+    args = ap.parse_args()
+
+    server = ThreadingHTTPServer((args.bind, args.port), Handler)
+    server.daemon_threads = True
+    with open(args.config_file, "rb") as f:
+        server.config = f.read()
+    server.torrent = os.path.abspath(args.torrent)
+    server.seed_dir = os.path.realpath(args.seed_dir)
+    server.log = open(args.log, "a") if args.log else None
+    print("serving on http://%s:%d/" % (args.bind, args.port), file=sys.stderr, flush=True)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    main()
