@@ -3,6 +3,7 @@
 // reported on stdout ("BOX<TAB>caption<TAB>text<TAB>icon"), "RUNNING" once
 // the main window is up, and "END <result>" when InitInstance returns.
 #include "app/CorvaneApp.h"
+#include "app/CorvaneDlg.h"
 #include "framework/Wnd.h"
 #include "tests/support/ModalAnswerer.h"
 
@@ -19,6 +20,8 @@ int main(int argc, char** argv)
     QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);
     AfxWinInit(argv[0]);
+    // The start-up alone: no configuration fetch.
+    CCorvaneDlg::EnableStartRoutineForTesting(false);
 
     ModalAnswerer answerer;
     std::size_t reported = 0;

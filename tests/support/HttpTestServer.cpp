@@ -4,7 +4,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <fcntl.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -48,6 +50,22 @@ std::string Trim(const std::string& s)
         return std::string();
     const auto end = s.find_last_not_of(" \t");
     return s.substr(begin, end - begin + 1);
+}
+
+// "%41" -> "A"; anything not a valid escape stays as it is.
+std::string PercentDecode(const std::string& s)
+{
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1]))
+            && std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+            out.push_back(static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16)));
+            i += 2;
+        } else {
+            out.push_back(s[i]);
+        }
+    }
+    return out;
 }
 
 std::string Hex(std::size_t n)
@@ -247,6 +265,26 @@ void HttpTestServer::HandleConnection(int fd)
             }
         }
         if (!found) {
+            std::string file;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                for (const auto& [prefix, dir] : m_fileDirs) {
+                    if (request.target.compare(0, prefix.size(), prefix) == 0) {
+                        const std::string rel = PercentDecode(request.target.substr(prefix.size()));
+                        if (rel.find("..") == std::string::npos)
+                            file = dir + "/" + rel;
+                    }
+                }
+            }
+            struct stat st {};
+            if (!file.empty() && ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                ReplyFile(fd, request, file);
+                ::shutdown(fd, SHUT_WR);
+                ::close(fd);
+                return;
+            }
+        }
+        if (!found) {
             route.kind = Kind::Fixed;
             route.status = 404;
             route.contentType = "text/html";
@@ -310,6 +348,63 @@ bool HttpTestServer::SendAll(int fd, const std::string& data)
         sent += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+void HttpTestServer::ServeFiles(const std::string& urlPrefix, const std::string& dir)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_fileDirs[urlPrefix] = dir;
+}
+
+void HttpTestServer::ReplyFile(int fd, const Request& request, const std::string& path)
+{
+    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (file < 0 || ::fstat(file, &st) != 0) {
+        if (file >= 0)
+            ::close(file);
+        SendAll(fd, "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+        return;
+    }
+    const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    std::uint64_t first = 0;
+    std::uint64_t last = size == 0 ? 0 : size - 1;
+    bool partial = false;
+    const auto range = request.headers.find("range");
+    if (range != request.headers.end() && range->second.rfind("bytes=", 0) == 0) {
+        const std::string spec = range->second.substr(6);
+        const auto dash = spec.find('-');
+        if (dash != std::string::npos && dash > 0 && spec.find(',') == std::string::npos) {
+            first = std::stoull(spec.substr(0, dash));
+            if (dash + 1 < spec.size())
+                last = std::min<std::uint64_t>(std::stoull(spec.substr(dash + 1)), last);
+            partial = true;
+        }
+    }
+    if (partial && (first > last || first >= size)) {
+        SendAll(fd, "HTTP/1.1 416 Range Not Satisfiable\r\nConnection: close\r\nContent-Range: bytes */"
+                        + std::to_string(size) + "\r\nContent-Length: 0\r\n\r\n");
+        ::close(file);
+        return;
+    }
+    const std::uint64_t length = size == 0 ? 0 : last - first + 1;
+    std::string head = partial ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n";
+    head += "Connection: close\r\nContent-Type: application/octet-stream\r\nAccept-Ranges: bytes\r\n";
+    if (partial)
+        head += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/"
+                + std::to_string(size) + "\r\n";
+    head += "Content-Length: " + std::to_string(length) + "\r\n\r\n";
+    if (SendAll(fd, head) && request.method != "HEAD") {
+        std::string chunk(1 << 20, '\0');
+        for (std::uint64_t at = first; at < first + length;) {
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), first + length - at));
+            const ssize_t got = ::pread(file, chunk.data(), want, static_cast<off_t>(at));
+            if (got <= 0 || !SendAll(fd, chunk.substr(0, static_cast<std::size_t>(got))))
+                break;
+            at += static_cast<std::uint64_t>(got);
+        }
+    }
+    ::close(file);
 }
 
 void HttpTestServer::Reply(int fd, const Route& route)

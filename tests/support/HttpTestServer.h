@@ -61,6 +61,12 @@ public:
     // A redirect to location (absolute or relative), with a small body of its own.
     void Redirect(const std::string& path, const std::string& location, int status = 302);
 
+    // Files under dir, served at urlPrefix + their relative path (the path
+    // percent-decoded; no "..") with GET and HEAD, honouring a single
+    // "Range: bytes=first-last" request (206 with Content-Range), as web
+    // seeds need. Read from disk as they are sent, so large files are fine.
+    void ServeFiles(const std::string& urlPrefix, const std::string& dir);
+
     // Every request received so far, in order.
     std::vector<Request> Requests() const;
     int RequestCount(const std::string& path) const;
@@ -85,6 +91,7 @@ private:
     void Reply(int fd, const Route& route);
     bool SendAll(int fd, const std::string& data);
     void WaitForStop();
+    void ReplyFile(int fd, const Request& request, const std::string& path);
     bool Stopping() const;
 
     int m_listenFd = -1;
@@ -96,6 +103,7 @@ private:
     std::condition_variable m_stopped;
     bool m_stopping = false;
     std::map<std::string, Route> m_routes;
+    std::map<std::string, std::string> m_fileDirs;  // URL prefix -> folder
     std::vector<Request> m_requests;
     std::vector<std::thread> m_connections;
 };

@@ -1,0 +1,318 @@
+// Real downloads through the real dialog class and its start routine: the
+// configuration text and the .torrent from a loopback HTTP server, peers from
+// opentracker and a real seeder, or the web seed alone; the prompts answered
+// by ModalAnswerer. Runs in a private network with only loopback up.
+#include "app/Configuration.h"
+#include "app/CorvaneDlg.h"
+#include "app/util/ProcessLauncher.h"
+#include "framework/WinApp.h"
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/ModalAnswerer.h"
+#include "tests/support/Swarm.h"
+
+#include <QApplication>
+#include <QDir>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace {
+
+constexpr std::int64_t MiB = 1 << 20;
+constexpr UINT_PTR kPollTimer = 5000;
+constexpr UINT_PTR kWatchdogTimer = 5001;
+const char kConfigPath[] = "/notarget/varcgi/dncgi.txt";
+
+// The real dialog with the real engine. Once running, `poll` is called every
+// 100 ms until it returns true, which ends the run; the watchdog ends a run
+// that takes too long.
+class DownloadDlg : public CCorvaneDlg
+{
+public:
+    std::function<bool(DownloadDlg&)> poll;
+    std::chrono::seconds deadline{180};
+    bool watchdogFired = false;
+    bool refreshed = false;
+
+    BOOL OnInitDialog() override
+    {
+        const BOOL result = CCorvaneDlg::OnInitDialog();
+        SetTimer(kWatchdogTimer, static_cast<UINT>(std::chrono::milliseconds(deadline).count()));
+        if (poll)
+            SetTimer(kPollTimer, 100);
+        return result;
+    }
+    void OnTimer(UINT_PTR id) override
+    {
+        if (id == kWatchdogTimer) {
+            watchdogFired = true;
+            EndDialog(99);
+        } else if (id == kPollTimer) {
+            if (!IsEnding() && poll(*this))
+                EndDialog(IDOK);
+        } else {
+            refreshed |= id == kRefreshTimer;
+            CCorvaneDlg::OnTimer(id);
+        }
+    }
+};
+
+// The .torrent, the configuration text and a folder to choose, then one run.
+struct DownloadRun
+{
+    HttpTestServer server;
+    ModalAnswerer answerer;
+    std::unique_ptr<DownloadDlg> dlg = std::make_unique<DownloadDlg>();
+    INT_PTR result = 0;
+
+    void Serve(const std::string& torrent, const std::string& webSeed = std::string())
+    {
+        server.Serve("/files/pack.torrent", torrent);
+        std::string config = "7|http://home.example/|||" + server.Url("/files/pack.torrent");
+        if (!webSeed.empty())
+            config += "|" + webSeed;
+        server.Serve(kConfigPath, config);
+    }
+    void Run(const QString& folder)
+    {
+        answerer.ChooseFolder(folder);
+        SetConfigurationAddressForTesting(server.WideUrl(kConfigPath));
+        SetLaunchHookForTesting([](const QString&, const QStringList&) { return true; });
+        AfxGetApp()->m_pMainWnd = dlg.get();
+        result = dlg->DoModal();
+        AfxGetApp()->m_pMainWnd = nullptr;
+        SetLaunchHookForTesting({});
+        SetConfigurationAddressForTesting({});
+    }
+    std::vector<QString> Messages() const
+    {
+        std::vector<QString> out;
+        for (const auto& s : answerer.SeenPrompts())
+            if (s.kind == ModalAnswerer::Kind::MessageBox)
+                out.push_back(s.text);
+        return out;
+    }
+};
+
+bool Seeding(DownloadDlg& d)
+{
+    return d.m_handle.is_valid() && d.m_handle.is_seed();
+}
+
+// A multi-file payload of about 200 MB (an empty file and odd sizes among
+// them), made once for the tests that download it whole.
+struct BigPayload
+{
+    TempDir data{"corvane-dl-src"};
+    Tracker tracker;
+    Payload payload;
+    BigPayload()
+    {
+        payload = MakePayload(data.Path(), "Pack 파일", {90 * MiB + 12345, 0, 64 * MiB, 45 * MiB - 999, 777},
+                              {tracker.AnnounceUrl()});
+        tracker.Allow(payload.infoHashHex);
+    }
+};
+
+BigPayload& Big()
+{
+    static BigPayload big;
+    return big;
+}
+
+TEST(DialogDownload, WholePayloadFromTrackerAndSeederIntoAFolderWithKoreanAndAccents)
+{
+    const Payload& p = Big().payload;
+    Aria2Seeder seeder(p);
+    ASSERT_TRUE(seeder.WaitReady(std::chrono::seconds(60)));
+    TempDir base("corvane-dl-dst");
+    const QString folder = QString::fromStdString(base.Path()) + QString::fromUtf8("/받은 파일 é");
+    ASSERT_TRUE(QDir().mkpath(folder));
+
+    DownloadRun run;
+    run.Serve(p.torrent);
+    run.dlg->poll = Seeding;
+    run.Run(folder);
+
+    EXPECT_EQ(run.result, IDOK) << "the download did not complete";
+    EXPECT_FALSE(run.dlg->watchdogFired);
+    EXPECT_EQ(run.Messages(), std::vector<QString>{});
+    EXPECT_TRUE(run.dlg->refreshed);
+    ASSERT_TRUE(run.dlg->m_handle.is_valid());
+    const engine::torrent_status st = run.dlg->m_handle.status();
+    EXPECT_EQ(st.total_done, p.totalSize);
+    EXPECT_EQ(run.dlg->m_handle.total_size(), p.totalSize);
+    EXPECT_GE(st.total_payload_download, p.totalSize) << "downloaded, not found on disk";
+    const int port = run.dlg->m_session->listen_port();
+    EXPECT_GE(port, 6881);
+    EXPECT_LE(port, 6889);
+    EXPECT_EQ(DifferingFiles(p, folder.toStdString()), std::vector<std::string>{})
+        << "every file's SHA-256 equals the source's";
+}
+
+TEST(DialogDownload, WholePayloadFromTheWebSeedAlone)
+{
+    // The same files, a .torrent without trackers: only the web seed has them.
+    TempDir data("corvane-dl-web");
+    const Payload p = MakePayload(data.Path(), "webpack", {70 * MiB + 4321, 0, 50 * MiB, 3 * MiB - 7}, {});
+    HttpTestServer files;
+    files.ServeFiles("/seed/", data.Path());
+    TempDir save("corvane-dl-webdst");
+
+    DownloadRun run;
+    run.Serve(p.torrent, files.Url("/seed/"));
+    run.dlg->poll = Seeding;
+    run.Run(QString::fromStdString(save.Path()));
+
+    EXPECT_EQ(run.result, IDOK) << "the download from the web seed did not complete";
+    EXPECT_EQ(run.Messages(), std::vector<QString>{});
+    EXPECT_EQ(DifferingFiles(p, save.Path()), std::vector<std::string>{});
+    bool ranged = false;
+    for (const auto& r : files.Requests())
+        ranged |= r.headers.count("range") != 0;
+    EXPECT_TRUE(ranged) << "the engine fetched pieces with range requests";
+    for (const auto& r : files.Requests())
+        EXPECT_EQ(r.headers.count("user-agent") ? r.headers.at("user-agent") : "", "TrxTorrent/0.7.0.0");
+}
+
+TEST(DialogDownload, CompleteFolderIsCheckedAndSeededWithoutDownloadingAgain)
+{
+    const Payload& p = Big().payload;
+    DownloadRun run;
+    run.Serve(p.torrent);
+    run.dlg->poll = Seeding;
+    run.Run(QString::fromStdString(p.dataDir));  // the folder that already holds it all
+
+    EXPECT_EQ(run.result, IDOK);
+    EXPECT_EQ(run.Messages(), std::vector<QString>{});
+    const engine::torrent_status st = run.dlg->m_handle.status();
+    EXPECT_EQ(st.total_done, p.totalSize);
+    EXPECT_EQ(st.total_payload_download, 0) << "nothing downloaded again";
+    EXPECT_FALSE(run.dlg->m_handle.is_paused());
+    EXPECT_EQ(DifferingFiles(p, p.dataDir), std::vector<std::string>{});
+}
+
+TEST(DialogDownload, PauseThenResumeMidDownloadGoesOnWithinSeconds)
+{
+    TempDir data("corvane-dl-pause"), save("corvane-dl-pausedst");
+    Tracker tracker;
+    const Payload p = MakePayload(data.Path(), "slow", {12 * MiB, 8 * MiB, 4 * MiB}, {tracker.AnnounceUrl()});
+    tracker.Allow(p.infoHashHex);
+    LibtorrentSeeder seeder(p, 2 * MiB);  // slow enough to act mid-download
+
+    enum class Step { Downloading, Pausing, Paused, Resumed } step = Step::Downloading;
+    std::int64_t atPause = 0;
+    std::chrono::steady_clock::time_point since;
+    bool idleWhilePaused = true;
+    bool resumedInTime = false;
+    DownloadRun run;
+    run.Serve(p.torrent);
+    run.dlg->deadline = std::chrono::seconds(120);
+    run.dlg->poll = [&](DownloadDlg& d) {
+        if (!d.m_handle.is_valid())
+            return false;
+        const engine::torrent_status st = d.m_handle.status();
+        const auto now = std::chrono::steady_clock::now();
+        switch (step) {
+        case Step::Downloading:
+            if (st.total_done >= 3 * MiB) {
+                d.m_handle.pause();
+                step = Step::Pausing;
+            }
+            return false;
+        case Step::Pausing:
+            if (st.num_peers == 0) {
+                step = Step::Paused;
+                since = now;
+                atPause = st.total_done;
+            }
+            return false;
+        case Step::Paused:
+            idleWhilePaused &= st.num_peers == 0 && st.total_done == atPause;
+            if (now - since >= std::chrono::seconds(2)) {
+                d.m_handle.resume();
+                step = Step::Resumed;
+                since = now;
+            }
+            return false;
+        case Step::Resumed:
+            if (st.total_done > atPause + MiB) {
+                resumedInTime = now - since <= std::chrono::seconds(15);
+                return true;
+            }
+            return now - since > std::chrono::seconds(20);
+        }
+        return false;
+    };
+    run.Run(QString::fromStdString(save.Path()));
+
+    EXPECT_EQ(run.result, IDOK);
+    EXPECT_EQ(step, Step::Resumed);
+    EXPECT_TRUE(idleWhilePaused) << "a paused torrent neither connects nor downloads";
+    EXPECT_TRUE(resumedInTime) << "no progress within seconds of the resume";
+    EXPECT_EQ(run.Messages(), std::vector<QString>{});
+}
+
+struct NotATorrentCase
+{
+    const char* name;
+    std::string body;
+};
+
+class DialogNotATorrent : public ::testing::TestWithParam<NotATorrentCase> {};
+
+TEST_P(DialogNotATorrent, ShowsMessageFiveAndClosesWithTheSessionListening)
+{
+    TempDir save("corvane-dl-bad");
+    DownloadRun run;
+    run.Serve(GetParam().body);
+    run.Run(QString::fromStdString(save.Path()));
+
+    EXPECT_EQ(run.result, IDCANCEL);
+    EXPECT_FALSE(run.dlg->watchdogFired);
+    EXPECT_EQ(run.Messages(),
+              std::vector<QString>{QStringLiteral("Cannot connect to server. Please check your network. (5)")});
+    EXPECT_FALSE(run.dlg->m_handle.is_valid());
+    const int port = run.dlg->m_session->listen_port();
+    EXPECT_GE(port, 6881) << "the session was listening by then";
+    EXPECT_LE(port, 6889);
+    EXPECT_FALSE(run.dlg->refreshed) << "no timer was started";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DialogNotATorrent,
+                         ::testing::Values(NotATorrentCase{"HtmlPage", "<!DOCTYPE html><html><body><h1>502 Bad "
+                                                                       "Gateway</h1></body></html>\n"},
+                                           NotATorrentCase{"BencodedDictionary", "d8:announce3:abc4:infoi7ee"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // The engine, trackers and peers may only ever see loopback: the private
+    // network comes before any thread.
+    std::string why;
+    if (!IsolateNetwork(false, &why)) {
+        std::fprintf(stderr, "cannot run in a private network: %s\n", why.c_str());
+        return 1;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    QApplication app(argc, argv);
+    static CWinApp testApp;
+    AfxWinInit(argc > 0 ? argv[0] : nullptr);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
