@@ -2,6 +2,7 @@
 // program's run-time state.
 #pragma once
 
+#include "app/controls/BitmapProgress.h"
 #include "engine/session.h"
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
@@ -68,9 +69,17 @@ public:
     void ShowPathText(CString folder, CString name);
     void ShowSizeText(std::int64_t done, std::int64_t total);
     void ShowRateText(std::int64_t rate);
+    // The same with the bytes still missing already known (one engine
+    // snapshot serves a whole refresh).
+    void ShowRateText(std::int64_t rate, std::int64_t remaining);
     void ShowPeersText(std::int32_t peers);
     void ShowPercent(std::int32_t percent);
     void ShowAboutBox();
+    // The texts' fonts, made once by CreateControls and kept: labels and the
+    // percentage (id 104), values (105), the caption (108).
+    CFont m_fontLabel;
+    CFont m_fontValue;
+    CFont m_fontCaption;
 
     // ---- Alerts, pause and close ----
     void ReannounceTick();
@@ -89,7 +98,7 @@ public:
     CBitmapButton m_btnMinimize;
     CBitmapButton m_btnClose;
     CBitmapButton m_btnQuestion;
-    CProgressCtrl m_progress;
+    CBitmapProgress m_progress;
     CStatic m_lblPath;
     CStatic m_lblSize;
     CStatic m_lblRate;
