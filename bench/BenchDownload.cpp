@@ -98,9 +98,10 @@ int main(int argc, char** argv)
     }  // the engine stops here, as when the program ends
 
     for (const auto& seen : answerer.SeenPrompts())
-        std::fprintf(stderr, "box: %s\n", seen.text.toUtf8().constData());
+        if (seen.kind == ModalAnswerer::Kind::MessageBox)
+            std::fprintf(stderr, "message box: %s\n", seen.text.toUtf8().constData());
     if (!complete) {
-        std::fprintf(stderr, "the download did not complete within %d s\n", timeout);
+        std::fprintf(stderr, "the window closed before the download completed (time limit %d s)\n", timeout);
         return 1;
     }
     std::printf("OK %lld %.3f %.3f\n", static_cast<long long>(bytes), Seconds(completedAt - start),
