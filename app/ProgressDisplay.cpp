@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -69,6 +70,17 @@ CString RateText(std::int64_t rate, const CString& estimate)
     return FormatC(" : %.2f %s/s ", double(value), unit.toLatin1().constData()) + estimate;
 }
 
+// Whole bytes per second, truncated toward zero; a rate below 1 (or not a
+// number at all) is 0.
+std::int64_t WholeRate(float rate)
+{
+    if (!(rate >= 1.0f))
+        return 0;
+    if (rate >= 9.0e18f)
+        return std::numeric_limits<std::int64_t>::max();
+    return static_cast<std::int64_t>(rate);
+}
+
 // The rows whose texts change, drawn again over the background: size, rate,
 // peers and the percentage number. The path row never changes.
 constexpr RECT kRefreshRects[] = {
@@ -93,7 +105,7 @@ void CCorvaneDlg::RefreshProgress()
         if (!frozen) {
             const std::int64_t total = m_handle.total_size();
             ShowSizeText(status.total_done, total);
-            ShowRateText(static_cast<std::int64_t>(status.download_payload_rate), total - status.total_done);
+            ShowRateText(WholeRate(status.download_payload_rate), total - status.total_done);
             ShowPeersText(status.num_peers);
             ShowPercent(WholeTorrentPercent(status.total_done, total, complete));
             for (const RECT& r : kRefreshRects)

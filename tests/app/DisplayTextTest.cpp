@@ -10,6 +10,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -147,6 +148,9 @@ TEST(DisplayTexts, RemainingTimeForms)
             {0, 100, " : 100.00 Bytes/s  - About 0m 0s Remains"},
             {1000, 0.75f, " : 0.00 Bytes/s "},  // below 1 byte/s: truncated to 0, no estimate
             {1000, 0, " : 0.00 Bytes/s "},
+            {1000, -4, " : 0.00 Bytes/s "},
+            {1000, std::numeric_limits<float>::quiet_NaN(), " : 0.00 Bytes/s "},
+            {-50, 10, " : 10.00 Bytes/s  - About 0m 0s Remains"},  // more done than the total
             // Beyond the 32-bit range of seconds: the longest estimate shown.
             {std::int64_t(1) << 50, 3, " : 3.00 Bytes/s  - About 9999h 59m Remains"},
             {9999 * 3600 + 3599, 1, " : 1.00 Bytes/s  - About 9999h 59m Remains"},

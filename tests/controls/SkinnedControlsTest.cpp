@@ -207,6 +207,12 @@ TEST(SkinnedControls, TextsDrawInTheirColoursStraightOnTheBackground)
         // Above and below the glyphs of a row nothing is filled either.
         EXPECT_TRUE(Changed(shot, QRect(130, 220, 280, 10)).empty());
 
+        // A path wider than its static is cut short of the static's end.
+        d.ShowPathText(QStringLiteral("/home/ann/") + QString(60, u'x'), QStringLiteral("Game"));
+        const QImage cut = d.Shot();
+        EXPECT_GT(CountColour(cut, Changed(cut, QRect(380, 148, 35, 18)), White), 0);
+        EXPECT_TRUE(Changed(cut, QRect(415, 148, 85, 18)).empty()) << "nothing drawn past x = 415";
+
         // The caption: white.
         const auto caption = Changed(shot, QRect(30, 30, 270, 50));
         EXPECT_GT(CountColour(shot, caption, White), 20);
