@@ -83,6 +83,8 @@ void CCorvaneDlg::CreateControls()
     // colour request selects, so it must outlast every paint.
     MakeFont(m_fontLabel, 12, 700, QStringLiteral(u"굴림체"));
     MakeFont(m_fontValue, 12, 400, QStringLiteral(u"굴림체"));
+    // Qt weighs fonts on Windows' 1..1000 scale, so 956 is passed as it is;
+    // the nearest face of the stand-in family is its bold one.
     MakeFont(m_fontCaption, 26, 956, QStringLiteral("Berlin Sans FB Demi"));
 
     for (const StaticSpec& s : kStatics)

@@ -126,7 +126,8 @@ TEST(DisplayTexts, RefreshShowsSizesRatePeersAndTheWholeTorrentsPercentage)
 
         struct Case { std::int64_t done, total; const char* percent; };
         for (const Case c : {Case{9999, 10000, "99"}, Case{10000, 10000, "100"}, Case{0, 10000, "0"},
-                             Case{1, 3, "33"}, Case{GiB * 1000 - 1, GiB * 1000, "99"}}) {
+                             Case{1, 3, "33"}, Case{GiB * 1000 - 1, GiB * 1000, "99"},
+                             Case{0, 0, "0"} /* empty and not complete */}) {
             t.done = c.done;
             t.size = c.total;
             d.RefreshProgress();
