@@ -7,18 +7,55 @@ file at /<its file name>, the payload's files under /seed/ for the web seed
 home page at /.
 
     server.py --port 8047 --config-file dncgi.txt --torrent demo.torrent \
-              --seed-dir DATA [--log FILE]
+              --seed-dir DATA [--rate BYTES_PER_SECOND] [--log FILE]
+
+--rate paces the web seed's bytes (all connections together), so that a
+download stays on screen long enough to watch.
 """
 import argparse
 import html
 import os
 import re
 import sys
+import threading
+import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 CONFIG_PATH = "/notarget/varcgi/dncgi.txt"
 RANGE_RE = re.compile(r"^bytes=(\d*)-(\d*)$")
+CHUNK = 64 * 1024
+
+
+class Pacer:
+    """Spaces out chunks so that all connections together send at most
+    `rate` bytes per second (0: no limit)."""
+
+    def __init__(self, rate):
+        self.rate = rate
+        self.lock = threading.Lock()
+        self.next_slot = time.monotonic()
+
+    def wait(self, nbytes):
+        if not self.rate:
+            return
+        with self.lock:
+            now = time.monotonic()
+            start = max(now, self.next_slot)
+            self.next_slot = start + nbytes / self.rate
+        if start > now:
+            time.sleep(start - now)
+
+
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        # A web-seed client drops its connection whenever it has what it
+        # wants: not worth a traceback.
+        if isinstance(sys.exc_info()[1], (ConnectionError, TimeoutError)):
+            return
+        super().handle_error(request, client_address)
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -101,9 +138,10 @@ class Handler(BaseHTTPRequestHandler):
             f.seek(start)
             left = length
             while left > 0:
-                chunk = f.read(min(left, 1 << 20))
+                chunk = f.read(min(left, CHUNK))
                 if not chunk:
                     break
+                self.server.pacer.wait(len(chunk))
                 self.wfile.write(chunk)
                 left -= len(chunk)
 
@@ -115,11 +153,12 @@ def main():
     ap.add_argument("--config-file", required=True, help="the configuration text, served as is")
     ap.add_argument("--torrent", required=True)
     ap.add_argument("--seed-dir", required=True, help="folder holding the torrent's top folder")
+    ap.add_argument("--rate", type=int, default=0, help="web-seed bytes per second (0: no limit)")
     ap.add_argument("--log", help="request log (default: none)")
     args = ap.parse_args()
 
-    server = ThreadingHTTPServer((args.bind, args.port), Handler)
-    server.daemon_threads = True
+    server = Server((args.bind, args.port), Handler)
+    server.pacer = Pacer(args.rate)
     with open(args.config_file, "rb") as f:
         server.config = f.read()
     server.torrent = os.path.abspath(args.torrent)

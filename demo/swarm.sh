@@ -7,6 +7,8 @@
 #   SWARM_WORK=<scratch folder>   logs and tracker files go here
 #   SWARM_TRACKER_IP, SWARM_SEEDER_IP  addresses of the tracker and the seeder
 #                                  (default 127.0.0.1; others must be on lo)
+#   SWARM_SEEDER_LIMIT, SWARM_WEBSEED_LIMIT  bytes per second the seeder and
+#                                  the web seed send at most (default: no limit)
 
 SWARM_PIDS=()
 SWARM_DEMO_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -53,7 +55,7 @@ swarm_tracker() {
 # swarm_server PORT CONFIG_FILE TORRENT SEED_DIR: the web server stand-in.
 swarm_server() {
   python3 "$SWARM_DEMO_DIR/server.py" --port "$1" --config-file "$2" --torrent "$3" \
-    --seed-dir "$4" --log "$SWARM_WORK/server.log" 2>>"$SWARM_WORK/server.log" &
+    --seed-dir "$4" --rate "${SWARM_WEBSEED_LIMIT:-0}" --log "$SWARM_WORK/server.log" 2>>"$SWARM_WORK/server.log" &
   SWARM_PIDS+=($!)
   swarm_wait_port "$1" 10
 }
@@ -68,6 +70,7 @@ swarm_seeder() {
     --listen-port="$port" --file-allocation=none --disable-ipv6=true \
     --summary-interval=0 --console-log-level=warn --dir="$data" \
     --dht-file-path="$SWARM_WORK/dht.dat" --bt-max-peers=0 \
+    --max-overall-upload-limit="${SWARM_SEEDER_LIMIT:-0}" \
     "$torrent" >"$SWARM_WORK/aria2c-seeder.log" 2>&1 &
   SWARM_PIDS+=($!)
   swarm_wait_port "$port" 120 "${ip:-127.0.0.1}"
