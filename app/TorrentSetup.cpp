@@ -56,8 +56,9 @@ void CCorvaneDlg::StartTorrent(std::uint32_t torrentBytes, const std::string& we
         // The .torrent is exactly the bytes the fetch reported, not the NUL behind them.
         const engine::torrent_info info = engine::torrent_info::from_buffer(m_buffer, torrentBytes);
         // The engine takes paths as UTF-8, so every folder name the user can
-        // pick reaches it unchanged.
-        const std::string savePath = QString::fromUtf16(m_saveFolder).toUtf8().toStdString();
+        // pick reaches it unchanged (QStringView: no character is dropped,
+        // not even a leading U+FEFF).
+        const std::string savePath = QStringView(m_saveFolder).toUtf8().toStdString();
         m_handle = m_session->add_torrent(info, savePath);
 
         m_handle.set_max_connections(500);
@@ -74,7 +75,7 @@ void CCorvaneDlg::StartTorrent(std::uint32_t torrentBytes, const std::string& we
             const engine::torrent_status status = m_handle.status();
             ShowSizeText(status.total_payload_download, m_handle.total_size());
         }
-        ShowPathText(QString::fromUtf16(m_saveFolder), QString::fromStdString(m_handle.name()));
+        ShowPathText(QStringView(m_saveFolder).toString(), QString::fromStdString(m_handle.name()));
         ShowRateText(0);
         ShowPeersText(0);
         ShowPercent(0);

@@ -110,6 +110,21 @@ bool Seeding(DownloadDlg& d)
     return d.m_handle.is_valid() && d.m_handle.is_seed();
 }
 
+// Seeding, and the display has shown it: the bar and the percentage at 100.
+bool SeedingAndShown(DownloadDlg& d)
+{
+    return Seeding(d) && d.m_progress.GetPos() == 100;
+}
+
+// The two halves of the size text " : <done> / <total>".
+std::pair<QString, QString> SizeHalves(const QString& text)
+{
+    const qsizetype slash = text.indexOf(QStringLiteral(" / "));
+    if (!text.startsWith(QStringLiteral(" : ")) || slash < 0)
+        return {text, QString()};
+    return {text.mid(3, slash - 3), text.mid(slash + 3)};
+}
+
 // A multi-file payload of about 200 MB (an empty file and odd sizes among
 // them), made once for the tests that download it whole.
 struct BigPayload
@@ -142,7 +157,19 @@ TEST(DialogDownload, WholePayloadFromTrackerAndSeederIntoAFolderWithKoreanAndAcc
 
     DownloadRun run;
     run.Serve(p.torrent);
-    run.dlg->poll = Seeding;
+    QString firstPath, firstSize, firstPercent, lastSize, lastPercent;
+    run.dlg->poll = [&](DownloadDlg& d) {
+        if (firstPath.isEmpty()) {  // the first display, before any refresh could change it
+            firstPath = d.m_txtPath.GetWindowText();
+            firstSize = d.m_txtSize.GetWindowText();
+            firstPercent = d.m_txtPercent.GetWindowText();
+        }
+        if (!SeedingAndShown(d))
+            return false;
+        lastSize = d.m_txtSize.GetWindowText();
+        lastPercent = d.m_txtPercent.GetWindowText();
+        return true;
+    };
     run.Run(folder);
 
     EXPECT_EQ(run.result, IDOK) << "the download did not complete";
@@ -159,6 +186,18 @@ TEST(DialogDownload, WholePayloadFromTrackerAndSeederIntoAFolderWithKoreanAndAcc
     EXPECT_LE(port, 6889);
     EXPECT_EQ(DifferingFiles(p, folder.toStdString()), std::vector<std::string>{})
         << "every file's SHA-256 equals the source's";
+
+    // The display: the folder and name, and 100 with the total size.
+    EXPECT_EQ(firstPath, QStringLiteral(" : ") + folder + QStringLiteral("/") + QString::fromStdString(p.name));
+    EXPECT_EQ(firstPercent, QStringLiteral("0%"));
+    EXPECT_TRUE(firstSize.startsWith(QStringLiteral(" : 0")) && firstSize.contains(QStringLiteral(" Bytes / ")))
+        << "nothing received yet: " << firstSize.toStdString();
+    EXPECT_EQ(run.dlg->m_progress.GetPos(), 100);
+    EXPECT_EQ(lastPercent, QStringLiteral("100%"));
+    const auto [done, total] = SizeHalves(lastSize);
+    EXPECT_EQ(done, total) << lastSize.toStdString();
+    EXPECT_EQ(firstSize.mid(firstSize.indexOf(QStringLiteral(" / ")) + 3), total) << "the total from the start";
+    EXPECT_TRUE(total.endsWith(QStringLiteral(" MB"))) << total.toStdString();
 }
 
 TEST(DialogDownload, WholePayloadFromTheWebSeedAlone)

@@ -97,13 +97,14 @@ struct StartRun
     engine::fake_session* fake = nullptr;
     std::unique_ptr<StartDlg> dlg;
     INT_PTR result = 0;
+    std::u16string address;  // of the configuration text; the server's when empty
 
     StartRun() { server.Serve("/t.torrent", SmallTorrent().torrent); }
     std::string TorrentUrl() const { return server.Url("/t.torrent"); }
 
     void Run(engine::fake_session::failure addFails = engine::fake_session::failure::none)
     {
-        SetConfigurationAddressForTesting(server.WideUrl(kConfigPath));
+        SetConfigurationAddressForTesting(address.empty() ? server.WideUrl(kConfigPath) : address);
         SetLaunchHookForTesting([this](const QString& program, const QStringList& args) {
             launches.push_back({program, args, answerer.SeenPrompts().size(),
                                 QApplication::activeModalWidget() != nullptr});
@@ -253,6 +254,34 @@ std::vector<EndingCase> EndingCases()
 INSTANTIATE_TEST_SUITE_P(Table, StartDownloadEnds, ::testing::ValuesIn(EndingCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// ---- The decision alone ----
+
+TEST(Configuration, WidensFieldsAsUtf8KeepingEveryByte)
+{
+    const ConfigurationDecision d =
+        DecideConfiguration("7|http://home.example/|\xEF\xBB\xBF\xEA\xB3\xB5\xEC\xA7\x80 \t|"
+                            "https://page.example/\xC3\xBC|http://t.example/a b|seed\xFF|x");
+    EXPECT_EQ(d.action, ConfigurationDecision::Action::Proceed);
+    EXPECT_EQ(d.notice, QStringView(u"\uFEFF\uACF5\uC9C0 \t").toString()) << "a byte-order mark is text";
+    EXPECT_EQ(d.pageToOpen, QStringView(u"https://page.example/\u00FC").toString());
+    EXPECT_EQ(d.torrentAddress, QStringLiteral("http://t.example/a b"));
+    EXPECT_EQ(d.webSeed, "seed\xFF") << "field 5 byte for byte";
+    EXPECT_TRUE(d.homepageToOpen.isEmpty()) << "field 1 only matters to the questions";
+
+    const ConfigurationDecision cut = DecideConfiguration(std::string_view("-1|http://h.example/\0|x", 24));
+    EXPECT_EQ(cut.action, ConfigurationDecision::Action::Retire);
+    EXPECT_EQ(cut.homepageToOpen, QStringLiteral("http://h.example/")) << "the text ends at its first NUL";
+    EXPECT_EQ(DecideConfiguration("").action, ConfigurationDecision::Action::TooFewFields);
+    EXPECT_EQ(DecideConfiguration("|").action, ConfigurationDecision::Action::TooFewFields);
+}
+
+TEST(Configuration, BuiltInAddressIsPlainHttpToTheConfiguredHost)
+{
+    SetConfigurationAddressForTesting({});
+    EXPECT_EQ(QString::fromStdU16String(ConfigurationAddress()),
+              QStringLiteral("http://" CORVANE_CONFIG_HOST "/notarget/varcgi/dncgi.txt"));
+}
+
 // ---- Runs that reach the engine ----
 
 TEST(StartDownload, SetsUpTheEngineInOrderAndStartsBothTimers)
@@ -269,6 +298,9 @@ TEST(StartDownload, SetsUpTheEngineInOrderAndStartsBothTimers)
     EXPECT_EQ(run.result, IDOK) << "both timers fired";
     EXPECT_FALSE(run.dlg->watchdogFired);
     EXPECT_EQ(run.Prompts(), std::vector<QString>{QStringLiteral("[folder] -> ") + folder});
+    ASSERT_EQ(run.answerer.SeenPrompts().size(), 1u);
+    EXPECT_EQ(run.answerer.SeenPrompts()[0].caption,
+              QStringLiteral("Select the directory you would like to save the file to"));
     EXPECT_TRUE(run.Opened().empty()) << "field 1 is read only for the questions";
     const std::vector<std::string> order = {
         "add_extension_ut_pex", "set_max_half_open_connections", "set_max_connections", "set_max_uploads",
@@ -323,7 +355,7 @@ TEST(StartDownload, SetsUpTheEngineInOrderAndStartsBothTimers)
     EXPECT_EQ(std::vector<std::string>(t.calls.begin(), t.calls.begin() + firstTorrentCalls.size()),
               firstTorrentCalls);
 
-    EXPECT_EQ(QString::fromUtf16(run.dlg->m_saveFolder), folder);
+    EXPECT_EQ(QStringView(run.dlg->m_saveFolder).toString(), folder);
     EXPECT_TRUE(run.dlg->m_self == run.dlg.get());
     EXPECT_EQ(run.dlg->timersFired.front(), CCorvaneDlg::kRefreshTimer) << "107 (500 ms) fires before 108 (1 s)";
 }
@@ -376,6 +408,17 @@ TEST(StartDownload, NoticeBoxIsClosedBeforeThePageOpens)
     EXPECT_FALSE(run.launches[0].modalOpen) << "the notice box is gone when the page opens";
     ASSERT_FALSE(run.Prompts().empty());
     EXPECT_EQ(run.Prompts().front(), Arrow(QStringLiteral("Maintenance tonight"), "Ok"));
+}
+
+TEST(StartDownload, ConfigurationServerDownGivesMessageOne)
+{
+    StartRun run;
+    const int port = FreePort();  // nothing listens there
+    run.address = QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(QLatin1String(kConfigPath)).toStdU16String();
+    run.Run();
+    EXPECT_EQ(run.result, IDCANCEL);
+    EXPECT_EQ(run.Prompts(), std::vector<QString>{Arrow(Msg(1), "Ok")});
+    EXPECT_TRUE(run.fake->calls.empty());
 }
 
 TEST(StartDownload, LineEndAfterField4StaysInTheTorrentAddress)
