@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -104,15 +105,20 @@ struct StartRun
 
     void Run(engine::fake_session::failure addFails = engine::fake_session::failure::none)
     {
+        auto session = std::make_unique<engine::fake_session>();
+        session->add_torrent_fails = addFails;
+        fake = session.get();
+        Run(std::move(session));
+    }
+    // With an engine of the test's own, around `fake`.
+    void Run(std::unique_ptr<engine::session> session)
+    {
         SetConfigurationAddressForTesting(address.empty() ? server.WideUrl(kConfigPath) : address);
         SetLaunchHookForTesting([this](const QString& program, const QStringList& args) {
             launches.push_back({program, args, answerer.SeenPrompts().size(),
                                 QApplication::activeModalWidget() != nullptr});
             return true;
         });
-        auto session = std::make_unique<engine::fake_session>();
-        session->add_torrent_fails = addFails;
-        fake = session.get();
         dlg = std::make_unique<StartDlg>(std::move(session));
         AfxGetApp()->m_pMainWnd = dlg.get();
         result = dlg->DoModal();
@@ -505,5 +511,46 @@ INSTANTIATE_TEST_SUITE_P(
         SetupFailureCase{"AddFailsWithStdException", "", engine::fake_session::failure::std_exception, 5},
         SetupFailureCase{"AddFailsWithOtherException", "", engine::fake_session::failure::other_exception, 6}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The fake engine, except that adding the torrent runs out of memory.
+class OutOfMemorySession final : public engine::session
+{
+public:
+    engine::fake_session inner;
+    void add_extension_ut_pex() override { inner.add_extension_ut_pex(); }
+    void set_settings(const engine::session_settings& s) override { inner.set_settings(s); }
+    void set_max_half_open_connections(int n) override { inner.set_max_half_open_connections(n); }
+    void set_max_connections(int n) override { inner.set_max_connections(n); }
+    void set_max_uploads(int n) override { inner.set_max_uploads(n); }
+    void set_upload_rate_limit(int v) override { inner.set_upload_rate_limit(v); }
+    void set_download_rate_limit(int v) override { inner.set_download_rate_limit(v); }
+    void set_alert_severity_info() override { inner.set_alert_severity_info(); }
+    void start_lsd() override { inner.start_lsd(); }
+    void start_upnp() override { inner.start_upnp(); }
+    void start_natpmp() override { inner.start_natpmp(); }
+    void set_pe_settings(const engine::pe_settings& s) override { inner.set_pe_settings(s); }
+    void listen_on(int first, int last) override { inner.listen_on(first, last); }
+    engine::torrent_handle add_torrent(const engine::torrent_info&, const std::string&) override
+    {
+        throw std::bad_alloc();
+    }
+    std::vector<engine::alert_kind> pop_alerts() override { return inner.pop_alerts(); }
+    int listen_port() const override { return inner.listen_port(); }
+};
+
+TEST(StartDownload, RunningOutOfMemoryInTheSetUpGivesMessageSix)
+{
+    StartRun run;
+    TempDir folder("corvane-start-oom");
+    run.server.Serve(kConfigPath, "7|h|||" + run.TorrentUrl());
+    run.answerer.ChooseFolder(QString::fromStdString(folder.Path()));
+    auto session = std::make_unique<OutOfMemorySession>();
+    run.fake = &session->inner;
+    run.Run(std::move(session));
+    EXPECT_EQ(run.result, IDCANCEL);
+    ASSERT_FALSE(run.Prompts().empty());
+    EXPECT_EQ(run.Prompts().back(), Arrow(Msg(6), "Ok")) << "memory, not the engine, failed";
+    EXPECT_TRUE(run.dlg->timersFired.empty());
+}
 
 }  // namespace
