@@ -8,6 +8,7 @@
 #include "framework/Dialog.h"
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -84,6 +85,18 @@ public:
     // ---- Alerts, pause and close ----
     void ReannounceTick();
     void PumpAlerts();
+    void OnTrackerAlert();
+    void OnFileError();
+    // Set once the tracker watchdog has stopped the download: the program is
+    // closing, and later tracker failures or disk errors change nothing.
+    bool m_watchdogFired = false;
+    // Set from the first disk error until the user resumes the torrent: one
+    // message per incident, however many failed writes the engine reports.
+    bool m_diskErrorShown = false;
+    // Alerts taken from the engine and not handled yet, oldest first. A call
+    // of PumpAlerts nested in a message box of an outer one goes on with the
+    // same queue, so alerts are handled once and in order.
+    std::deque<engine::alert_kind> m_pendingAlerts;
 
     // ---- Members ----
     // The engine, its one torrent (names none until the start routine adds

@@ -2,7 +2,3 @@
 // here to its own file as it is implemented.
 #include "app/CorvaneDlg.h"
 
-void CCorvaneDlg::ReannounceTick() {}
-void CCorvaneDlg::PumpAlerts() {}
-void CCorvaneDlg::OnBnClickedPauseResume() {}
-void CCorvaneDlg::OnBnClickedClose() {}
