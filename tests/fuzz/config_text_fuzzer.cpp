@@ -1,11 +1,16 @@
 // Fuzz target: the configuration text as it arrives from the server, split
-// at "|" and read field by field, and the tokenizer with any delimiter.
+// at "|" and decided on as the start routine does, and the tokenizer with
+// any delimiter.
 //
 // The input is the body of the configuration reply. The first byte also
 // picks an arbitrary delimiter for a second split (its low bits give the
 // length, the bytes after it the delimiter), so the tokenizer's search is
 // exercised with multi-byte and self-overlapping delimiters too.
+#include "app/Configuration.h"
 #include "app/util/StringTokenizer.h"
+
+#include <QLatin1String>
+#include <QString>
 
 #include <algorithm>
 #include <cstddef>
@@ -61,26 +66,44 @@ void CheckSplit(const std::string& text, const std::string& delimiter)
         Fail("a field past the count is not empty", text);
 }
 
-// What the start routine decides from a configuration text: which question
-// or message, which fields it opens or fetches. Returns a small code so the
-// optimiser cannot drop the reads.
-int Decide(const std::string& text)
+bool LooksLikeWebAddress(const QString& a)
 {
+    return a.size() < 2048 && (a.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+                               a.startsWith(QLatin1String("https://"), Qt::CaseInsensitive));
+}
+
+// What the start routine decides from a configuration text must agree with
+// the text's fields: the action from field 0 and the count, a page or home
+// page only when it is a web address, the web seed only from a sixth field.
+void CheckDecision(const std::string& text)
+{
+    const ConfigurationDecision d = DecideConfiguration(text);
     const StringTokenizer fields(text, "|");
     const int count = fields.GetCount();
-    if (count < 2)
-        return 2;                                  // message (2)
+    using Action = ConfigurationDecision::Action;
+    if (count < 2) {
+        if (d.action != Action::TooFewFields)
+            Fail("fewer than 2 fields must give message (2)", text);
+        return;
+    }
     const std::string version = fields.GetToken(0);
-    if (version != "7")
-        return version == "-1" ? 10 : 11;          // retire / update question
-    int code = 0;
-    if (!fields.GetToken(2).empty()) code |= 0x100;  // notice box
-    if (!fields.GetToken(3).empty()) code |= 0x200;  // page opened
-    if (fields.GetToken(4).empty())
-        return code | 3;                           // message (3)
-    const std::string webSeed = count >= 6 ? fields.GetToken(5) : std::string();
-    if (webSeed.size() > 12) code |= 0x400;        // web seed added
-    return code;
+    const Action expected = version == "7" ? Action::Proceed : version == "-1" ? Action::Retire : Action::Update;
+    if (d.action != expected)
+        Fail("the action does not follow field 0", text);
+    for (const QString* opened : {&d.homepageToOpen, &d.pageToOpen})
+        if (!opened->isEmpty() && (!LooksLikeWebAddress(*opened) || !IsOpenableWebAddress(*opened)))
+            Fail("something other than a web address would be opened", text);
+    if (d.action != Action::Proceed) {
+        if (!d.pageToOpen.isEmpty() || !d.webSeed.empty() || !d.torrentAddress.isEmpty())
+            Fail("fields past 1 read on the question's path", text);
+        return;
+    }
+    if (d.notice.isEmpty() != fields.GetToken(2).empty())
+        Fail("the notice does not follow field 2", text);
+    if (d.torrentAddress.isEmpty() != fields.GetToken(4).empty())
+        Fail("the .torrent address does not follow field 4", text);
+    if (d.webSeed != (count >= 6 ? fields.GetToken(5) : std::string()))
+        Fail("the web seed is not field 5 byte for byte", text);
 }
 
 }  // namespace
@@ -94,8 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text = body.substr(0, body.find('\0'));
 
     CheckSplit(text, "|");
-    volatile int decision = Decide(text);
-    (void)decision;
+    CheckDecision(text);
 
     if (size > 0) {
         const std::size_t delimLen = std::min<std::size_t>(data[0] & 3u, size - 1);

@@ -250,6 +250,7 @@ bool ChildProcess::Running()
     int status = 0;
     if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
         m_pid = -1;
+        m_waitStatus = status;
         return false;
     }
     return true;
@@ -261,7 +262,7 @@ void ChildProcess::Stop()
     ::kill(m_pid, SIGTERM);
     if (!WaitUntil([&] { return !Running(); }, std::chrono::seconds(5))) {
         ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
+        ::waitpid(m_pid, &m_waitStatus, 0);
     }
     m_pid = -1;
 }
@@ -310,16 +311,17 @@ void Tracker::Start()
         throw std::runtime_error("opentracker did not start: " + m_process->Log());
 }
 
-Aria2Seeder::Aria2Seeder(const Payload& p) : m_dir("corvane-aria2"), m_port(FreePort())
+Aria2Seeder::Aria2Seeder(const Payload& p, int uploadLimit) : m_dir("corvane-aria2"), m_port(FreePort())
 {
-    m_process = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"aria2c", "--enable-dht=false", "--enable-dht6=false", "--bt-enable-lpd=false",
-                                 "--enable-peer-exchange=false", "--seed-ratio=0.0", "--check-integrity=true",
-                                 "--listen-port=" + std::to_string(m_port), "--file-allocation=none",
-                                 "--disable-ipv6=true", "--summary-interval=0", "--console-log-level=warn",
-                                 "--dir=" + p.dataDir, "--dht-file-path=" + m_dir.Path() + "/dht.dat",
-                                 p.torrentPath},
-        m_dir.Path() + "/aria2c.log");
+    std::vector<std::string> argv{"aria2c", "--enable-dht=false", "--enable-dht6=false", "--bt-enable-lpd=false",
+                                  "--enable-peer-exchange=false", "--seed-ratio=0.0", "--check-integrity=true",
+                                  "--listen-port=" + std::to_string(m_port), "--file-allocation=none",
+                                  "--disable-ipv6=true", "--summary-interval=0", "--console-log-level=warn",
+                                  "--dir=" + p.dataDir, "--dht-file-path=" + m_dir.Path() + "/dht.dat"};
+    if (uploadLimit > 0)
+        argv.push_back("--max-overall-upload-limit=" + std::to_string(uploadLimit));
+    argv.push_back(p.torrentPath);
+    m_process = std::make_unique<ChildProcess>(argv, m_dir.Path() + "/aria2c.log");
 }
 
 Aria2Seeder::~Aria2Seeder() = default;

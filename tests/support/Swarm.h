@@ -88,9 +88,13 @@ public:
     void Stop();
     int Pid() const { return m_pid; }
     std::string Log() const;
+    // How the process ended (a waitpid() status), once Running() has seen it
+    // end or Stop() has ended it; -1 before.
+    int WaitStatus() const { return m_waitStatus; }
 
 private:
     int m_pid = -1;
+    int m_waitStatus = -1;
     std::string m_logPath;
 };
 
@@ -115,9 +119,11 @@ private:
 
 // aria2c seeding the payload from its dataDir (checks it first), announcing
 // to the trackers of the .torrent. Peers reach it on 127.0.0.1:Port().
+// uploadLimit (bytes per second, 0 = none) slows it, for a download that
+// must still be running when the test acts.
 class Aria2Seeder {
 public:
-    explicit Aria2Seeder(const Payload& p);
+    explicit Aria2Seeder(const Payload& p, int uploadLimit = 0);
     ~Aria2Seeder();
     int Port() const { return m_port; }
     // True once the port accepts connections (the check is done).
