@@ -103,23 +103,30 @@ class Display
 public:
     explicit Display(const std::string& workDir)
     {
-        for (int n = 100 + ::getpid() % 300;; ++n) {
-            const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            if (fs::exists(lock) || fs::exists(socket))
-                continue;
-            m_number = n;
-            break;
+        // Display numbers are shared with the whole machine: take the first
+        // one without a lock, and the next when another Xvfb was quicker.
+        int n = 100 + ::getpid() % 300;
+        for (int attempt = 0; attempt < 5 && !m_ready; ++attempt, ++n) {
+            while (fs::exists("/tmp/.X" + std::to_string(n) + "-lock") ||
+                   fs::exists("/tmp/.X11-unix/X" + std::to_string(n)))
+                ++n;
+            m_name = ":" + std::to_string(n);
+            m_xvfb = std::make_unique<ChildProcess>(
+                std::vector<std::string>{"Xvfb", m_name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+                workDir + "/xvfb.log");
+            m_ready = WaitUntil(
+                [&] {
+                    return !m_xvfb->Running() ||
+                           Xdo("getdisplaygeometry").find("1024 768") != std::string::npos;
+                },
+                15s) &&
+                      m_xvfb->Running();
         }
-        m_name = ":" + std::to_string(m_number);
-        m_xvfb = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"Xvfb", m_name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-            workDir + "/xvfb.log");
-        m_ready = WaitUntil([&] { return Xdo("getdisplaygeometry").find("1024 768") != std::string::npos; }, 15s);
-        if (m_ready)
+        if (m_ready) {
             m_wm = std::make_unique<ChildProcess>(std::vector<std::string>{"env", "DISPLAY=" + m_name, "openbox"},
                                                   workDir + "/openbox.log");
-        std::this_thread::sleep_for(500ms);  // the window manager takes over
+            std::this_thread::sleep_for(500ms);  // the window manager takes over
+        }
     }
     ~Display()
     {
@@ -174,7 +181,6 @@ public:
     }
 
 private:
-    int m_number = 0;
     std::string m_name;
     bool m_ready = false;
     std::unique_ptr<ChildProcess> m_xvfb;

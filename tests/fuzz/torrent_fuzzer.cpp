@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,6 +85,12 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
         std::exit(1);
     }
     g_saveDir = tmpl;
+    // At exit the engine stops first, then its folder goes.
+    std::atexit([] {
+        g_session.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(g_saveDir, ec);
+    });
     return 0;
 }
 
