@@ -12,6 +12,12 @@ trap "exit 130" INT TERM
 swarm_private_network
 ip addr add "$SWARM_TRACKER_IP/32" dev lo
 ip addr add "$SWARM_SEEDER_IP/32" dev lo
+# Corvane's window and engine alone, for scale: with no server to answer,
+# the start routine shows its connection message and the window closes.
+/usr/bin/time -f '%e %U %S %M' -o "$work/idle-time.txt" env QT_QPA_PLATFORM=offscreen \
+  "$build/bench/corvane_bench_download" "$work" 60 >"$work/corvane-idle.log" 2>&1 || true
+read -r _ idle_user idle_sys idle_rss < <(tail -n 1 "$work/idle-time.txt")
+
 swarm_server "$http_port" "$cache/dncgi.txt" "$cache/bench.torrent" "$cache/data"
 swarm_tracker 6969 "$(cat "$cache/infohash")"
 echo "bench: the seeder checks its files ..." >&2
@@ -71,4 +77,5 @@ for ((r = 1; r <= runs; r++)); do
   done
 done
 
-python3 "$root/bench/summarize.py" "$results" "$bytes" "$files" | tee "$(dirname "$work")/bench-results.md"
+python3 "$root/bench/summarize.py" "$results" "$bytes" "$files" \
+  "$idle_rss" "$idle_user" "$idle_sys" | tee "$(dirname "$work")/bench-results.md"

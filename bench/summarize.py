@@ -2,10 +2,11 @@
 """Summarises bench/run's runs: medians per downloader and ratios to the best
 of the others, as a Markdown table.
 
-    summarize.py RUNS.tsv PAYLOAD_BYTES FILES
+    summarize.py RUNS.tsv PAYLOAD_BYTES FILES [IDLE_RSS_KIB IDLE_USER_S IDLE_SYSTEM_S]
 
 RUNS.tsv: tool, round, wall seconds, user seconds, system seconds, peak RSS
-in KiB (or "fail" in the third column).
+in KiB (or "fail" in the third column). IDLE_*: Corvane's window and engine
+started and closed without a download, for scale.
 """
 import statistics
 import sys
@@ -57,6 +58,10 @@ def main():
         ratio = lambda a, b: "%.2fx" % (a / b) if b else "–"
         print("| %s%s | %.1f | %.2f | %.2f | %.1f | %s | %s | %s |" % (
             NAMES[tool], note, speed, wall, cpu, rss, ratio(speed, bs), ratio(cpu, bc), ratio(rss, br)))
+    if len(sys.argv) > 6:
+        print()
+        print("Corvane's window and engine alone (started, no download, closed): "
+              "%.1f MiB peak RSS, %.2f CPU s." % (int(sys.argv[4]) / 1024, float(sys.argv[5]) + float(sys.argv[6])))
     print()
     print("Speed ratio above 1 is faster than the fastest other; CPU and RSS ratios "
           "below 1 are cheaper than the cheapest other.")
