@@ -1,0 +1,100 @@
+// The real window with the real engine, started by its own start routine
+// from a loopback HTTP server (configuration text and .torrent), the folder
+// chosen and the boxes answered by ModalAnswerer. Once running, `poll` is
+// called every 200 ms until it returns true, which ends the run (IDOK); a
+// deadline ends a run that takes too long (99).
+#pragma once
+
+#include "app/Configuration.h"
+#include "app/CorvaneDlg.h"
+#include "app/util/ProcessLauncher.h"
+#include "framework/WinApp.h"
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/ModalAnswerer.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace realdlg {
+
+constexpr UINT_PTR kPollTimer = 5000;
+constexpr UINT_PTR kDeadlineTimer = 5001;
+inline const char kConfigPath[] = "/notarget/varcgi/dncgi.txt";
+
+class RealDlg : public CCorvaneDlg
+{
+public:
+    std::function<bool(RealDlg&)> poll;
+    std::chrono::seconds deadline{180};
+    bool deadlineHit = false;
+
+    BOOL OnInitDialog() override
+    {
+        const BOOL result = CCorvaneDlg::OnInitDialog();
+        SetTimer(kDeadlineTimer, static_cast<UINT>(std::chrono::milliseconds(deadline).count()));
+        if (poll)
+            SetTimer(kPollTimer, 200);
+        return result;
+    }
+    void OnTimer(UINT_PTR id) override
+    {
+        if (id == kDeadlineTimer) {
+            deadlineHit = true;
+            EndDialog(99);
+        } else if (id == kPollTimer) {
+            if (!IsEnding() && poll(*this))
+                EndDialog(IDOK);
+        } else {
+            CCorvaneDlg::OnTimer(id);
+        }
+    }
+};
+
+struct RealRun
+{
+    HttpTestServer server;
+    ModalAnswerer answerer;
+    std::unique_ptr<RealDlg> dlg = std::make_unique<RealDlg>();
+    INT_PTR result = 0;
+
+    void Serve(const std::string& torrent)
+    {
+        server.Serve("/files/pack.torrent", torrent);
+        server.Serve(kConfigPath, "7|http://home.example/|||" + server.Url("/files/pack.torrent"));
+    }
+    // Chooses the folder, then answers the next boxes as given (the rest
+    // with ModalAnswerer's defaults).
+    void Run(const std::string& folder, const std::vector<QMessageBox::StandardButton>& answers = {})
+    {
+        answerer.ChooseFolder(QString::fromStdString(folder));
+        for (QMessageBox::StandardButton b : answers)
+            answerer.AnswerMessage(b);
+        SetConfigurationAddressForTesting(server.WideUrl(kConfigPath));
+        SetLaunchHookForTesting([](const QString&, const QStringList&) { return true; });
+        AfxGetApp()->m_pMainWnd = dlg.get();
+        result = dlg->DoModal();
+        AfxGetApp()->m_pMainWnd = nullptr;
+        SetLaunchHookForTesting({});
+        SetConfigurationAddressForTesting({});
+    }
+    int Count(const QString& text) const
+    {
+        int n = 0;
+        for (const auto& s : answerer.SeenPrompts())
+            n += s.kind == ModalAnswerer::Kind::MessageBox && s.text == text;
+        return n;
+    }
+    std::vector<std::string> Messages() const
+    {
+        std::vector<std::string> out;
+        for (const auto& s : answerer.SeenPrompts())
+            if (s.kind == ModalAnswerer::Kind::MessageBox)
+                out.push_back(s.text.toStdString());
+        return out;
+    }
+};
+
+}  // namespace realdlg
