@@ -51,6 +51,11 @@ TEST(TrackerWatchdog, TenCountedFailuresShowNothingTheEleventhStopsOnceAndCloses
     EXPECT_EQ(fake->torrent->pause_count, 1) << "paused once, not resumed again by later failures";
     EXPECT_EQ(fake->torrent->resume_count, 0);
     EXPECT_TRUE(HoldsPausedLook(dlg->m_btnPauseResume));
+
+    // After the stop, the program is closing: nothing more is asked.
+    fake->alerts = {alert_kind::file_error, alert_kind::tracker_error};
+    dlg->PumpAlerts();
+    EXPECT_EQ(boxes.SeenBoxes().size(), 1u);
 }
 
 TEST(TrackerWatchdog, AtTheLimitATorrentTheUserPausedIsResumed)
