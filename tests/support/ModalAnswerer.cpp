@@ -101,8 +101,13 @@ void ModalAnswerer::Poll()
             if (a.accept) {
                 seen.answer = a.folder;
                 m_seen.push_back(seen);
+                // Open the folder itself with nothing selected in it: the
+                // dialog then answers with the folder it shows. (Selecting
+                // the folder inside its parent races with the dialog's
+                // background listing of the parent, which can drop the
+                // selection and answer with the parent instead.)
                 dialog->setDirectory(a.folder);
-                dialog->selectFile(a.folder);
+                dialog->selectFile(QString());
                 static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept checks the choice
                 return;
             }
