@@ -78,6 +78,14 @@ BOOL CCorvaneDlg::OnInitDialog()
 
     // The value texts and the bar appear once the start routine has
     // returned, also when it has already asked to close.
+    ShowStatusControls();
+
+    InvalidateRect(nullptr, TRUE);
+    return TRUE;
+}
+
+void CCorvaneDlg::ShowStatusControls()
+{
     m_progress.ModifyStyle(0, WS_VISIBLE);
     m_txtPercentSuffix.ModifyStyle(0, WS_VISIBLE);
     m_txtPath.ModifyStyle(0, WS_VISIBLE);
@@ -85,9 +93,6 @@ BOOL CCorvaneDlg::OnInitDialog()
     m_txtRate.ModifyStyle(0, WS_VISIBLE);
     m_txtPeers.ModifyStyle(0, WS_VISIBLE);
     m_txtPercent.ModifyStyle(0, WS_VISIBLE);
-
-    InvalidateRect(nullptr, TRUE);
-    return TRUE;
 }
 
 void CCorvaneDlg::OnSysCommand(UINT id, LPARAM lParam)

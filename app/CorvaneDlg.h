@@ -66,6 +66,10 @@ public:
 
     // ---- Display and controls ----
     void CreateControls();
+protected:
+    // Shows the bar and the value texts, which are created hidden.
+    void ShowStatusControls();
+public:
     void RefreshProgress();
     void ShowPathText(CString folder, CString name);
     void ShowSizeText(std::int64_t done, std::int64_t total);

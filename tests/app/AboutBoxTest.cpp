@@ -13,7 +13,6 @@
 namespace {
 
 using display_test::DisplayHarness;
-using display_test::PumpUntil;
 
 const QString kCaption = QStringLiteral("Tarvix Downloader Information");
 

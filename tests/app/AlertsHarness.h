@@ -10,14 +10,15 @@
 #include "engine/fake_session.h"
 #include "framework/Gdi.h"
 #include "framework/WinApp.h"
+#include "tests/support/DrivenDialog.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -32,19 +33,6 @@ inline const QString kDiskText =
     QStringLiteral("Disk space is full. Please try again after gaining additional disk space");
 inline const QString kCloseQuestion =
     QStringLiteral("Download has not been completed. Would you still like to close the program?");
-
-// Runs the event loop until pred holds or the deadline passes.
-inline bool SpinUntil(const std::function<bool()>& pred, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // Answers message boxes as they become the active modal widget.
 class BoxAnswerer
@@ -131,16 +119,13 @@ inline std::string TinyTorrent()
     return "d4:infod6:lengthi1000e4:name4:data12:piece lengthi16384e6:pieces20:" + std::string(20, 'x') + "ee";
 }
 
-constexpr UINT_PTR kDriveTimer = 5000;
-constexpr UINT_PTR kRunLimitTimer = 5001;
-
 // The window with a given engine. OnInitDialog does what the window's own
 // does up to the start routine, then what the start routine leaves behind;
 // `drive` then runs once from a timer of the test's own.
-class AlertsDlg : public CCorvaneDlg
+class AlertsDlg : public DrivenDialog<AlertsDlg>
 {
 public:
-    explicit AlertsDlg(std::unique_ptr<engine::session> s) : CCorvaneDlg(std::move(s)) {}
+    explicit AlertsDlg(std::unique_ptr<engine::session> s) : DrivenDialog(std::move(s)) { deadline = std::chrono::seconds(30); }
 
     static std::unique_ptr<AlertsDlg> WithFake(engine::fake_session** fake)
     {
@@ -152,11 +137,8 @@ public:
     // Before the run: what to do after the set-up, and the timers' intervals
     // (0: that timer is not started).
     std::function<void(AlertsDlg&)> setUp;  // default: add the tiny torrent (fake engine)
-    std::function<void(AlertsDlg&)> drive;
     UINT refreshMs = 50;
     UINT reannounceMs = 20;
-    int runLimitMs = 30000;
-    bool runLimitHit = false;
 
     BOOL OnInitDialog() override
     {
@@ -177,31 +159,8 @@ public:
             SetTimer(kRefreshTimer, refreshMs);
         if (reannounceMs)
             SetTimer(kReannounceTimer, reannounceMs);
-        SetTimer(kRunLimitTimer, UINT(runLimitMs));
-        if (drive)
-            SetTimer(kDriveTimer, 30);
+        StartTestTimers();
         return TRUE;
-    }
-
-    void OnTimer(UINT_PTR id) override
-    {
-        if (id == kRunLimitTimer) {
-            runLimitHit = true;
-            EndDialog(99);
-        } else if (id == kDriveTimer) {
-            KillTimer(kDriveTimer);
-            drive(*this);
-        } else {
-            CCorvaneDlg::OnTimer(id);
-        }
-    }
-
-    INT_PTR Run()
-    {
-        AfxGetApp()->m_pMainWnd = this;
-        const INT_PTR r = DoModal();
-        AfxGetApp()->m_pMainWnd = nullptr;
-        return r;
     }
 };
 

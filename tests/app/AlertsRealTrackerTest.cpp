@@ -45,7 +45,7 @@ TEST(RealTrackerWatchdog, FailuresOfAnUnreachableTrackerCountUpToTheStop)
     run.Run(save.Path());
 
     EXPECT_EQ(run.result, IDCANCEL) << "closed by the watchdog";
-    EXPECT_FALSE(run.dlg->deadlineHit);
+    EXPECT_FALSE(run.dlg->watchdogFired);
     EXPECT_EQ(run.Count(kText4), 1);
     EXPECT_EQ(run.Messages().size(), 1u);
     EXPECT_EQ(counts.front(), 0);

@@ -18,7 +18,7 @@ bool Deliver(engine::fake_session& fake, std::deque<alert_kind> alerts)
 {
     const int before = fake.pop_alerts_count;
     fake.alerts.insert(fake.alerts.end(), alerts.begin(), alerts.end());
-    return SpinUntil([&] { return fake.alerts.empty() && fake.pop_alerts_count >= before + 2; }, 5000);
+    return PumpUntil([&] { return fake.alerts.empty() && fake.pop_alerts_count >= before + 2; }, 5000);
 }
 
 TEST(TrackerWatchdog, TenCountedFailuresShowNothingTheEleventhStopsOnceAndCloses)
@@ -36,13 +36,13 @@ TEST(TrackerWatchdog, TenCountedFailuresShowNothingTheEleventhStopsOnceAndCloses
 
         // The eleventh, then more in the same batch: one stop, one box.
         fake->alerts = Failures(4);
-        ASSERT_TRUE(SpinUntil([&] { return boxes.Count(kText4) == 1 && fake->alerts.empty(); }, 5000));
+        ASSERT_TRUE(PumpUntil([&] { return boxes.Count(kText4) == 1 && fake->alerts.empty(); }, 5000));
         const int pumps = fake->pop_alerts_count;
-        SpinUntil([] { return false; }, 300);  // timer 108 would have run ~15 times
+        PumpUntil([] { return false; }, 300);  // timer 108 would have run ~15 times
         pumpsAfterBox = fake->pop_alerts_count - pumps;
     };
     EXPECT_EQ(dlg->Run(), IDCANCEL);
-    EXPECT_FALSE(dlg->runLimitHit);
+    EXPECT_FALSE(dlg->watchdogFired);
     EXPECT_EQ(boxes.Count(kText4), 1);
     EXPECT_EQ(boxes.SeenBoxes().size(), 1u);
     EXPECT_EQ(boxes.SeenBoxes()[0].buttons, QMessageBox::Ok);
@@ -67,7 +67,7 @@ TEST(TrackerWatchdog, AtTheLimitATorrentTheUserPausedIsResumed)
         d.OnBnClickedPauseResume();  // the user pauses
         ASSERT_TRUE(fake->torrent->paused);
         fake->alerts = Failures(11);
-        EXPECT_TRUE(SpinUntil([&] { return boxes.Count(kText4) == 1; }, 5000));
+        EXPECT_TRUE(PumpUntil([&] { return boxes.Count(kText4) == 1; }, 5000));
     };
     EXPECT_EQ(dlg->Run(), IDCANCEL);
     EXPECT_EQ(boxes.Count(kText4), 1);
@@ -111,7 +111,7 @@ TEST(TrackerWatchdog, ReplyRestartsTheCountAndHarmlessFailuresLeaveItAlone)
         // A reply, then eleven: the limit counts from the reply.
         fake->alerts = {alert_kind::tracker_reply};
         fake->alerts.insert(fake->alerts.end(), 11, alert_kind::tracker_error);
-        EXPECT_TRUE(SpinUntil([&] { return boxes.Count(kText4) == 1; }, 5000));
+        EXPECT_TRUE(PumpUntil([&] { return boxes.Count(kText4) == 1; }, 5000));
     };
     EXPECT_EQ(dlg->Run(), IDCANCEL);
     EXPECT_EQ(boxes.Count(kText4), 1);
@@ -352,7 +352,7 @@ TEST(Reentry, WatchdogBehindTheCloseQuestion)
     };
     dlg->drive = [&](AlertsDlg& d) { d.OnBnClickedClose(); };
     EXPECT_EQ(dlg->Run(), IDCANCEL);
-    EXPECT_FALSE(dlg->runLimitHit);
+    EXPECT_FALSE(dlg->watchdogFired);
     EXPECT_EQ(boxes.Count(kText4), 1);
     EXPECT_EQ(boxes.SeenBoxes().size(), 2u);
     EXPECT_EQ(fake->torrent->pause_count, 1);

@@ -3,6 +3,7 @@
 #include "app/CorvaneDlg.h"
 #include "framework/Menu.h"
 #include "framework/WinApp.h"
+#include "tests/support/DrivenDialog.h"
 #include "tests/support/ModalAnswerer.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QMouseEvent>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -18,49 +20,23 @@ namespace {
 // These tests are about the window alone: no configuration fetch.
 const bool kWindowOnly = (CCorvaneDlg::EnableStartRoutineForTesting(false), true);
 
-constexpr UINT_PTR kDriveTimer = 5000;
-constexpr UINT_PTR kWatchdogTimer = 5001;
-
 // The real dialog, driven from a timer of the test's own once it runs. A
 // watchdog ends a run that would otherwise wait.
-class DrivenDlg : public CCorvaneDlg
+class DrivenDlg : public DrivenDialog<DrivenDlg>
 {
 public:
+    DrivenDlg() { deadline = std::chrono::seconds(10); }
     std::function<void(DrivenDlg&)> afterInit;
-    std::function<void(DrivenDlg&)> drive;
-    bool watchdogFired = false;
 
     BOOL OnInitDialog() override
     {
         const BOOL result = CCorvaneDlg::OnInitDialog();
-        SetTimer(kWatchdogTimer, 10000);
+        StartTestTimers();
         if (afterInit)
             afterInit(*this);
-        if (drive)
-            SetTimer(kDriveTimer, 30);
         return result;
     }
-    void OnTimer(UINT_PTR id) override
-    {
-        if (id == kWatchdogTimer) {
-            watchdogFired = true;
-            EndDialog(99);
-        } else if (id == kDriveTimer) {
-            KillTimer(kDriveTimer);
-            drive(*this);
-        } else {
-            CCorvaneDlg::OnTimer(id);
-        }
-    }
 };
-
-INT_PTR RunAsMainWindow(DrivenDlg& dlg)
-{
-    AfxGetApp()->m_pMainWnd = &dlg;
-    const INT_PTR result = dlg.DoModal();
-    AfxGetApp()->m_pMainWnd = nullptr;
-    return result;
-}
 
 // True when `shown` is `expected` everywhere but under the window's child
 // controls, which draw over the background.

@@ -84,7 +84,7 @@ TEST(DialogDiskFull, OneMessagePausedThenResumeCompletesOnceSpaceIsFreed)
     run.Run(save.Path());
 
     EXPECT_EQ(run.result, IDOK) << "the download did not complete";
-    EXPECT_FALSE(run.dlg->deadlineHit);
+    EXPECT_FALSE(run.dlg->watchdogFired);
     EXPECT_TRUE(pausedWhenStopped) << "the engine stopped the torrent";
     EXPECT_TRUE(pausedLook);
     EXPECT_TRUE(stillPaused);

@@ -6,6 +6,7 @@
 #include "app/CorvaneDlg.h"
 #include "app/util/ProcessLauncher.h"
 #include "framework/WinApp.h"
+#include "tests/support/DrivenDialog.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/ModalAnswerer.h"
 #include "tests/support/Swarm.h"
@@ -30,41 +31,26 @@ void PrintTo(const QString& s, std::ostream* os)
 namespace {
 
 constexpr std::int64_t MiB = 1 << 20;
-constexpr UINT_PTR kPollTimer = 5000;
-constexpr UINT_PTR kWatchdogTimer = 5001;
 const char kConfigPath[] = "/notarget/varcgi/dncgi.txt";
 
 // The real dialog with the real engine. Once running, `poll` is called every
 // 100 ms until it returns true, which ends the run; the watchdog ends a run
 // that takes too long.
-class DownloadDlg : public CCorvaneDlg
+class DownloadDlg : public DrivenDialog<DownloadDlg>
 {
 public:
-    std::function<bool(DownloadDlg&)> poll;
-    std::chrono::seconds deadline{180};
-    bool watchdogFired = false;
+    DownloadDlg()
+    {
+        deadline = std::chrono::seconds(180);
+        pollInterval = std::chrono::milliseconds(100);
+    }
     bool refreshed = false;
 
-    BOOL OnInitDialog() override
+protected:
+    void OnProgramTimer(UINT_PTR id) override
     {
-        const BOOL result = CCorvaneDlg::OnInitDialog();
-        SetTimer(kWatchdogTimer, static_cast<UINT>(std::chrono::milliseconds(deadline).count()));
-        if (poll)
-            SetTimer(kPollTimer, 100);
-        return result;
-    }
-    void OnTimer(UINT_PTR id) override
-    {
-        if (id == kWatchdogTimer) {
-            watchdogFired = true;
-            EndDialog(99);
-        } else if (id == kPollTimer) {
-            if (!IsEnding() && poll(*this))
-                EndDialog(IDOK);
-        } else {
-            refreshed |= id == kRefreshTimer;
-            CCorvaneDlg::OnTimer(id);
-        }
+        refreshed |= id == kRefreshTimer;
+        CCorvaneDlg::OnTimer(id);
     }
 };
 
@@ -89,9 +75,7 @@ struct DownloadRun
         answerer.ChooseFolder(folder);
         SetConfigurationAddressForTesting(server.WideUrl(kConfigPath));
         SetLaunchHookForTesting([](const QString&, const QStringList&) { return true; });
-        AfxGetApp()->m_pMainWnd = dlg.get();
-        result = dlg->DoModal();
-        AfxGetApp()->m_pMainWnd = nullptr;
+        result = dlg->Run();
         SetLaunchHookForTesting({});
         SetConfigurationAddressForTesting({});
     }

@@ -54,7 +54,7 @@ TEST(DialogCloseAndRestart, ClosedUnfinishedThenRestartedOverTheSameFolderComple
         };
         run.Run(save.Path(), {QMessageBox::Yes});
         EXPECT_EQ(run.result, IDCANCEL) << "closed by the Close button";
-        EXPECT_FALSE(run.dlg->deadlineHit);
+        EXPECT_FALSE(run.dlg->watchdogFired);
         EXPECT_EQ(run.Count(kCloseQuestion), 1);
         EXPECT_EQ(run.Messages().size(), 1u);
         ASSERT_GT(doneAtClose, 0);
@@ -83,7 +83,7 @@ TEST(DialogCloseAndRestart, ClosedUnfinishedThenRestartedOverTheSameFolderComple
     };
     run.Run(save.Path());
     EXPECT_EQ(run.result, IDOK) << "the download did not complete";
-    EXPECT_FALSE(run.dlg->deadlineHit);
+    EXPECT_FALSE(run.dlg->watchdogFired);
     EXPECT_TRUE(checked);
     EXPECT_EQ(run.Messages(), std::vector<std::string>{});
     EXPECT_EQ(run.dlg->m_handle.status().total_done, p.totalSize);

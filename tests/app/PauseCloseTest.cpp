@@ -85,7 +85,7 @@ TEST(PauseResume, NoTorrentOrATorrentGoneDuringTheClickShowsMessage7)
         d.CloseDownloader();
     };
     EXPECT_EQ(dlg->Run(), IDCANCEL);
-    EXPECT_FALSE(dlg->runLimitHit);
+    EXPECT_FALSE(dlg->watchdogFired);
     ASSERT_EQ(boxes.SeenBoxes().size(), 5u);
     for (const auto& seen : boxes.SeenBoxes()) {
         EXPECT_EQ(seen.buttons, QMessageBox::Ok);
@@ -137,13 +137,13 @@ TEST(Close, AsksOnlyWhileUnfinishedAndNoKeepsRunning)
         dlg->drive = [&](AlertsDlg& d) {
             c.state(*fake, d);
             Click(d, 103);
-            SpinUntil([&] { return d.IsEnding(); }, 300);
+            PumpUntil([&] { return d.IsEnding(); }, 300);
             closedByClick = d.IsEnding();
             if (!closedByClick)
                 d.CloseDownloader();
         };
         EXPECT_EQ(dlg->Run(), IDCANCEL);
-        EXPECT_FALSE(dlg->runLimitHit);
+        EXPECT_FALSE(dlg->watchdogFired);
         EXPECT_EQ(boxes.Count(kCloseQuestion), c.questions);
         EXPECT_EQ(int(boxes.SeenBoxes().size()), c.questions);
         EXPECT_EQ(closedByClick, c.closes);

@@ -9,6 +9,7 @@
 #include "app/CorvaneDlg.h"
 #include "app/util/ProcessLauncher.h"
 #include "framework/WinApp.h"
+#include "tests/support/DrivenDialog.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/ModalAnswerer.h"
 
@@ -20,37 +21,12 @@
 
 namespace realdlg {
 
-constexpr UINT_PTR kPollTimer = 5000;
-constexpr UINT_PTR kDeadlineTimer = 5001;
 inline const char kConfigPath[] = "/notarget/varcgi/dncgi.txt";
 
-class RealDlg : public CCorvaneDlg
+class RealDlg : public DrivenDialog<RealDlg>
 {
 public:
-    std::function<bool(RealDlg&)> poll;
-    std::chrono::seconds deadline{180};
-    bool deadlineHit = false;
-
-    BOOL OnInitDialog() override
-    {
-        const BOOL result = CCorvaneDlg::OnInitDialog();
-        SetTimer(kDeadlineTimer, static_cast<UINT>(std::chrono::milliseconds(deadline).count()));
-        if (poll)
-            SetTimer(kPollTimer, 200);
-        return result;
-    }
-    void OnTimer(UINT_PTR id) override
-    {
-        if (id == kDeadlineTimer) {
-            deadlineHit = true;
-            EndDialog(99);
-        } else if (id == kPollTimer) {
-            if (!IsEnding() && poll(*this))
-                EndDialog(IDOK);
-        } else {
-            CCorvaneDlg::OnTimer(id);
-        }
-    }
+    RealDlg() { deadline = std::chrono::seconds(180); }
 };
 
 struct RealRun
@@ -74,9 +50,7 @@ struct RealRun
             answerer.AnswerMessage(b);
         SetConfigurationAddressForTesting(server.WideUrl(kConfigPath));
         SetLaunchHookForTesting([](const QString&, const QStringList&) { return true; });
-        AfxGetApp()->m_pMainWnd = dlg.get();
-        result = dlg->DoModal();
-        AfxGetApp()->m_pMainWnd = nullptr;
+        result = dlg->Run();
         SetLaunchHookForTesting({});
         SetConfigurationAddressForTesting({});
     }

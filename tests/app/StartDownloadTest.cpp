@@ -7,6 +7,7 @@
 #include "app/util/ProcessLauncher.h"
 #include "engine/fake_session.h"
 #include "framework/WinApp.h"
+#include "tests/support/DrivenDialog.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/ModalAnswerer.h"
 #include "tests/support/Swarm.h"
@@ -30,7 +31,6 @@ void PrintTo(const QString& s, std::ostream* os)
 
 namespace {
 
-constexpr UINT_PTR kWatchdogTimer = 5001;
 const char kConfigPath[] = "/notarget/varcgi/dncgi.txt";
 
 QString Msg(int n)
@@ -43,26 +43,15 @@ const QString kUpdate = QStringLiteral("New version has been updated. Would you 
 
 // The real dialog on a fake engine. A successful start ends the run once both
 // timers have fired; a watchdog ends a run that would otherwise wait.
-class StartDlg : public CCorvaneDlg
+class StartDlg : public DrivenDialog<StartDlg>
 {
 public:
-    explicit StartDlg(std::unique_ptr<engine::session> s) : CCorvaneDlg(std::move(s)) {}
+    explicit StartDlg(std::unique_ptr<engine::session> s) : DrivenDialog(std::move(s)) {}
     std::vector<UINT_PTR> timersFired;
-    bool watchdogFired = false;
 
-    BOOL OnInitDialog() override
+protected:
+    void OnProgramTimer(UINT_PTR id) override
     {
-        const BOOL result = CCorvaneDlg::OnInitDialog();
-        SetTimer(kWatchdogTimer, 20000);
-        return result;
-    }
-    void OnTimer(UINT_PTR id) override
-    {
-        if (id == kWatchdogTimer) {
-            watchdogFired = true;
-            EndDialog(99);
-            return;
-        }
         timersFired.push_back(id);
         CCorvaneDlg::OnTimer(id);
         const auto fired = [&](UINT_PTR t) {
@@ -120,9 +109,7 @@ struct StartRun
             return true;
         });
         dlg = std::make_unique<StartDlg>(std::move(session));
-        AfxGetApp()->m_pMainWnd = dlg.get();
-        result = dlg->DoModal();
-        AfxGetApp()->m_pMainWnd = nullptr;
+        result = dlg->Run();
         SetLaunchHookForTesting({});
         SetConfigurationAddressForTesting({});
     }

@@ -9,6 +9,7 @@
 #include "app/util/ProcessLauncher.h"
 #include "engine/fake_session.h"
 #include "framework/WinApp.h"
+#include "tests/support/DrivenDialog.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/ModalAnswerer.h"
 #include "tests/support/Swarm.h"
@@ -145,9 +146,7 @@ Outcome RunDialog(HttpTestServer& server, const QString& folder,
 
     QElapsedTimer clock;
     clock.start();
-    AfxGetApp()->m_pMainWnd = dlg.get();
-    out.result = dlg->DoModal();
-    AfxGetApp()->m_pMainWnd = nullptr;
+    out.result = RunAsMainWindow(*dlg);
     out.ms = clock.elapsed();
     watchdog.stop();
     actor.stop();

@@ -7,6 +7,7 @@
 #include "app/CorvaneDlg.h"
 #include "app/util/ProcessLauncher.h"
 #include "framework/WinApp.h"
+#include "tests/support/DrivenDialog.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/ModalAnswerer.h"
 #include "tests/support/Swarm.h"
@@ -131,9 +132,7 @@ TEST(ManyRuns, TwentyRealDownloadsLeakNoFilesThreadsOrMemory)
                 dlg->EndDialog(99);
             });
             watchdog.start(60000);
-            AfxGetApp()->m_pMainWnd = dlg.get();
-            const INT_PTR result = dlg->DoModal();
-            AfxGetApp()->m_pMainWnd = nullptr;
+            const INT_PTR result = RunAsMainWindow(*dlg);
             ASSERT_FALSE(watchdogFired) << "run " << run;
             EXPECT_EQ(result, IDCANCEL) << "run " << run;
             ASSERT_TRUE(dlg->completed) << "run " << run << ": the download did not complete";
