@@ -2,13 +2,13 @@
 // where nothing listens fails every announce at once, and with no peer at
 // all each failure counts, through the engine's own alerts.
 #include "tests/app/RealDialogHarness.h"
+#include "tests/support/QtTestMain.h"
 #include "tests/support/Swarm.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -58,19 +58,4 @@ TEST(RealTrackerWatchdog, FailuresOfAnUnreachableTrackerCountUpToTheStop)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    std::string why;
-    if (!IsolateNetwork(false, &why)) {
-        std::fprintf(stderr, "cannot get a private network: %s\n", why.c_str());
-        return 1;
-    }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    QApplication app(argc, argv);
-    static CWinApp testApp;
-    AfxWinInit(argc > 0 ? argv[0] : nullptr);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return RunQtTests(argc, argv, TestIsolation::Network); }

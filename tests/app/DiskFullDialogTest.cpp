@@ -5,13 +5,13 @@
 #include "app/PauseResumeLooks.h"
 #include "tests/app/RealDialogHarness.h"
 #include "tests/support/SmallDisk.h"
+#include "tests/support/QtTestMain.h"
 #include "tests/support/Swarm.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 
 namespace {
 
@@ -97,19 +97,4 @@ TEST(DialogDiskFull, OneMessagePausedThenResumeCompletesOnceSpaceIsFreed)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    std::string why;
-    if (!IsolateNetwork(/*mountNamespace=*/true, &why)) {
-        std::fprintf(stderr, "cannot get a private network and mount namespace: %s\n", why.c_str());
-        return 1;
-    }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    QApplication app(argc, argv);
-    static CWinApp testApp;
-    AfxWinInit(argc > 0 ? argv[0] : nullptr);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return RunQtTests(argc, argv, TestIsolation::NetworkAndMounts); }

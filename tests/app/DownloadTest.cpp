@@ -9,6 +9,7 @@
 #include "tests/support/DrivenDialog.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/ModalAnswerer.h"
+#include "tests/support/QtTestMain.h"
 #include "tests/support/Swarm.h"
 
 #include <QApplication>
@@ -16,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -321,21 +321,4 @@ INSTANTIATE_TEST_SUITE_P(Table, DialogNotATorrent,
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    // The engine, trackers and peers may only ever see loopback: the private
-    // network comes before any thread.
-    std::string why;
-    if (!IsolateNetwork(false, &why)) {
-        std::fprintf(stderr, "cannot run in a private network: %s\n", why.c_str());
-        return 1;
-    }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    QApplication app(argc, argv);
-    static CWinApp testApp;
-    AfxWinInit(argc > 0 ? argv[0] : nullptr);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return RunQtTests(argc, argv, TestIsolation::Network); }

@@ -2,12 +2,12 @@
 // the question), then starting a new window over the same folder: the engine
 // checks what is already there and completes with correct data.
 #include "tests/app/RealDialogHarness.h"
+#include "tests/support/QtTestMain.h"
 #include "tests/support/Swarm.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 
 namespace {
 
@@ -92,19 +92,4 @@ TEST(DialogCloseAndRestart, ClosedUnfinishedThenRestartedOverTheSameFolderComple
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    std::string why;
-    if (!IsolateNetwork(false, &why)) {
-        std::fprintf(stderr, "cannot get a private network: %s\n", why.c_str());
-        return 1;
-    }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    QApplication app(argc, argv);
-    static CWinApp testApp;
-    AfxWinInit(argc > 0 ? argv[0] : nullptr);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return RunQtTests(argc, argv, TestIsolation::Network); }
