@@ -4,49 +4,20 @@
 // complete the download with every file intact.
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
-
-#include <cerrno>
-#include <cstring>
 #include <thread>
 
 #include "engine/debug.h"
 #include "engine/session.h"
 #include "tests/engine/ProgramSetup.h"
+#include "tests/support/SmallDisk.h"
 #include "tests/support/Swarm.h"
 
 namespace {
 
 using engine::alert_kind;
 using enginetest::AddLikeTheProgram;
-using enginetest::ClientFingerprint;
-using enginetest::ConfigureLikeTheProgram;
 
 constexpr std::int64_t MiB = 1 << 20;
-
-class SmallDisk {
-public:
-    SmallDisk(const std::string& path, const std::string& size) : m_path(path)
-    {
-        m_mounted = ::mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
-        if (!m_mounted) m_error = std::strerror(errno);
-    }
-    ~SmallDisk()
-    {
-        if (m_mounted) ::umount2(m_path.c_str(), MNT_DETACH);
-    }
-    bool Mounted() const { return m_mounted; }
-    const std::string& Error() const { return m_error; }
-    bool Grow(const std::string& size)
-    {
-        return ::mount("tmpfs", m_path.c_str(), "tmpfs", MS_REMOUNT, ("size=" + size).c_str()) == 0;
-    }
-
-private:
-    std::string m_path;
-    bool m_mounted = false;
-    std::string m_error;
-};
 
 struct Counts {
     int fileErrors = 0;
@@ -81,7 +52,7 @@ void FillThenFreeAndResume(bool popErrors)
     tracker.Allow(p.infoHashHex);
     LibtorrentSeeder seeder(p);
     auto s = engine::make_session(ClientFingerprint());
-    ConfigureLikeTheProgram(*s);
+    ConfigureSession(*s);
     engine::torrent_handle h = AddLikeTheProgram(*s, p.torrent, save.Path());
 
     Counts before;

@@ -15,8 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 using engine::alert_kind;
 using enginetest::AddLikeTheProgram;
-using enginetest::ClientFingerprint;
-using enginetest::ConfigureLikeTheProgram;
 
 constexpr std::int64_t MiB = 1 << 20;
 
@@ -76,7 +74,7 @@ TEST(EngineDownload, MultiFilePayloadFromAria2ThroughOpentracker)
     ASSERT_TRUE(seeder.WaitReady(std::chrono::seconds(30)));
 
     auto s = engine::make_session(ClientFingerprint());
-    ConfigureLikeTheProgram(*s);
+    ConfigureSession(*s);
     engine::torrent_handle h = AddLikeTheProgram(*s, p.torrent, save.Path());
     EXPECT_EQ(h.name(), "pack");
     EXPECT_EQ(h.total_size(), p.totalSize);
@@ -105,7 +103,7 @@ TEST(EngineDownload, CompleteFolderIsCheckedAndSeededWithoutDownloading)
         const Payload p =
             MakePayload(data.Path(), "pack", {5 * MiB, 3 * MiB + 1, 0, 2 * MiB - 3}, {}, {}, hybrid);
         auto s = engine::make_session(ClientFingerprint());
-        ConfigureLikeTheProgram(*s);
+        ConfigureSession(*s);
         // No tracker, no peer: the data is all there already.
         engine::torrent_handle h = AddLikeTheProgram(*s, p.torrent, p.dataDir);
         Observed o;
@@ -135,7 +133,7 @@ TEST(EngineDownload, UnfinishedFolderIsCheckedAndCompletedWithoutCorruptData)
     }
     LibtorrentSeeder seeder(p);
     auto s = engine::make_session(ClientFingerprint());
-    ConfigureLikeTheProgram(*s);
+    ConfigureSession(*s);
     engine::torrent_handle h = AddLikeTheProgram(*s, p.torrent, save.Path());
     Observed o;
     ASSERT_TRUE(Drive(*s, h, o, [&] { return h.is_seed(); }, std::chrono::seconds(120)));
@@ -153,7 +151,7 @@ TEST(EngineDownload, PauseThenResumeGoesOnWithinSeconds)
     tracker.Allow(p.infoHashHex);
     LibtorrentSeeder seeder(p, 2 * MiB);  // slow enough to act mid-download
     auto s = engine::make_session(ClientFingerprint());
-    ConfigureLikeTheProgram(*s);
+    ConfigureSession(*s);
     engine::torrent_handle h = AddLikeTheProgram(*s, p.torrent, save.Path());
     Observed o;
     ASSERT_TRUE(Drive(*s, h, o, [&] { return h.status().total_done >= 3 * MiB; }, std::chrono::seconds(60)));

@@ -22,8 +22,6 @@ namespace {
 using engine::alert_kind;
 using engine::debug::setting;
 
-using enginetest::ClientFingerprint;
-using enginetest::ConfigureLikeTheProgram;
 
 // A tracker of the test's own that records each announce and answers with
 // no peers.
@@ -126,7 +124,7 @@ TEST(EngineSession, StartsQuietWithDefaultsThatMatchTheEngine)
 TEST(EngineSession, TheProgramsSettingsReachTheEngine)
 {
     auto s = engine::make_session(ClientFingerprint());
-    ConfigureLikeTheProgram(*s);
+    ConfigureSession(*s);
     const std::pair<const char*, const char*> expected[] = {
         {"user_agent", "TrxTorrent/0.7.0.0"},
         {"num_want", "100"},
@@ -180,7 +178,7 @@ TEST(EngineSession, TrackerSeesTheClientsIdentityAndPort)
         for (int i = 0; i < c.taken; ++i) held.push_back(std::make_unique<Listener>(6881 + i));
         const std::size_t before = tracker.Announces().size();
         auto s = engine::make_session(ClientFingerprint());
-        ConfigureLikeTheProgram(*s);
+        ConfigureSession(*s);
         EXPECT_EQ(s->listen_port(), c.expectedPort);
         engine::torrent_handle h = s->add_torrent(SmallTorrent(dir, {tracker.AnnounceUrl()}), save.Path());
         ASSERT_TRUE(WaitUntil([&] { return tracker.Announces().size() > before; }, std::chrono::seconds(30)));
@@ -199,7 +197,7 @@ TEST(EngineSession, AllPortsTakenStillAddsTheTorrent)
     for (int p = 6881; p <= 6889; ++p) held.push_back(std::make_unique<Listener>(p));
     TempDir dir, save;
     auto s = engine::make_session(ClientFingerprint());
-    ConfigureLikeTheProgram(*s);
+    ConfigureSession(*s);
     // None of the range: this engine then takes a port the kernel picks.
     const int port = s->listen_port();
     EXPECT_TRUE(port < 6881 || port > 6889) << port;
@@ -212,7 +210,7 @@ TEST(EngineSession, AddsTheTorrentRunningUnmanagedAndSparse)
 {
     TempDir dir, save;
     auto s = engine::make_session(ClientFingerprint());
-    ConfigureLikeTheProgram(*s);
+    ConfigureSession(*s);
     engine::torrent_handle h = s->add_torrent(SmallTorrent(dir, {}), save.Path());
     EXPECT_EQ(engine::debug::torrent_state(h), "auto_managed=0 paused=0 upload_mode=0 sparse=1 error=0");
     EXPECT_EQ(h.name(), "pack");
@@ -245,7 +243,7 @@ TEST(EngineSession, SavePathArrivesAsTheExactUtf8Folder)
     std::filesystem::create_directories(folder);
     const Payload p = MakePayload(folder, "\xed\x8c\xa8\xed\x82\xa4\xc3\xa7", {40000, 0, 3000}, {});
     auto s = engine::make_session(ClientFingerprint());
-    ConfigureLikeTheProgram(*s);
+    ConfigureSession(*s);
     engine::torrent_handle h =
         s->add_torrent(engine::torrent_info::from_buffer(p.torrent.data(), p.torrent.size()), folder);
     EXPECT_EQ(h.name(), "\xed\x8c\xa8\xed\x82\xa4\xc3\xa7");
@@ -259,7 +257,7 @@ TEST(EngineSession, AlertsAreClassifiedByExactType)
     TempDir dir, save;
     const int closed = FreePort();  // nobody listens there
     auto s = engine::make_session(ClientFingerprint());
-    ConfigureLikeTheProgram(*s);
+    ConfigureSession(*s);
     engine::torrent_handle h =
         s->add_torrent(SmallTorrent(dir, {"http://127.0.0.1:" + std::to_string(closed) + "/announce"}), save.Path());
     std::vector<alert_kind> seen;
@@ -282,7 +280,7 @@ TEST(EngineSession, AFailedFileCheckKeepsTheTorrentPausedUntilResumed)
     // A folder stands where the first file belongs: checking it fails.
     std::filesystem::create_directories(std::filesystem::path(save.Path()) / p.files[0] / "in-the-way");
     auto s = engine::make_session(ClientFingerprint());
-    ConfigureLikeTheProgram(*s);
+    ConfigureSession(*s);
     engine::torrent_handle h =
         s->add_torrent(engine::torrent_info::from_buffer(p.torrent.data(), p.torrent.size()), save.Path());
     ASSERT_TRUE(WaitForAlert(*s, alert_kind::file_error));
