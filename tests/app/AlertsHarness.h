@@ -10,6 +10,7 @@
 #include "engine/fake_session.h"
 #include "framework/Gdi.h"
 #include "framework/WinApp.h"
+#include "tests/app/ButtonLooks.h"
 #include "tests/support/DrivenDialog.h"
 
 #include <QAbstractButton>
@@ -163,21 +164,5 @@ public:
         return TRUE;
     }
 };
-
-// True when the button holds exactly the four bitmaps of the look.
-inline bool HoldsLook(const CBitmapButton& b, std::initializer_list<UINT> ids)
-{
-    const CBitmap* held[] = {&b.m_bitmap, &b.m_bitmapSel, &b.m_bitmapFocus, &b.m_bitmapDisabled};
-    int i = 0;
-    for (UINT id : ids) {
-        CBitmap want;
-        if (!want.LoadBitmap(id) || held[i]->IsNull() || !(held[i]->Image() == want.Image()))
-            return false;
-        ++i;
-    }
-    return true;
-}
-inline bool HoldsRunningLook(const CBitmapButton& b) { return HoldsLook(b, {163, 165, 166, 164}); }
-inline bool HoldsPausedLook(const CBitmapButton& b) { return HoldsLook(b, {167, 133, 170, 168}); }
 
 }  // namespace alertstest

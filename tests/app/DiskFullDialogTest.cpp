@@ -3,6 +3,7 @@
 // appears once, the torrent stops with the paused look; once space is freed
 // a click on Resume completes the download with every file intact.
 #include "app/PauseResumeLooks.h"
+#include "tests/app/ButtonLooks.h"
 #include "tests/app/RealDialogHarness.h"
 #include "tests/support/SmallDisk.h"
 #include "tests/support/QtTestMain.h"
@@ -12,25 +13,12 @@
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
-
 namespace {
 
 using namespace realdlg;
 
 constexpr std::int64_t MiB = 1 << 20;
 const QString kDiskText = QStringLiteral("Disk space is full. Please try again after gaining additional disk space");
-
-bool HoldsLook(const CBitmapButton& b, std::initializer_list<UINT> ids)
-{
-    const CBitmap* held[] = {&b.m_bitmap, &b.m_bitmapSel, &b.m_bitmapFocus, &b.m_bitmapDisabled};
-    int i = 0;
-    for (UINT id : ids) {
-        CBitmap want;
-        if (!want.LoadBitmap(id) || !(held[i++]->Image() == want.Image()))
-            return false;
-    }
-    return true;
-}
 
 TEST(DialogDiskFull, OneMessagePausedThenResumeCompletesOnceSpaceIsFreed)
 {
@@ -58,7 +46,7 @@ TEST(DialogDiskFull, OneMessagePausedThenResumeCompletesOnceSpaceIsFreed)
             step = Step::Stopped;
             sinceStop.start();
             pausedWhenStopped = d.m_handle.is_paused();
-            pausedLook = HoldsLook(d.m_btnPauseResume, {167, 133, 170, 168});
+            pausedLook = HoldsPausedLook(d.m_btnPauseResume);
             return false;
         case Step::Stopped:
             // Several more ticks of timer 108 while the engine still reports
@@ -72,7 +60,7 @@ TEST(DialogDiskFull, OneMessagePausedThenResumeCompletesOnceSpaceIsFreed)
                 return true;
             }
             d.SendMessage(WM_COMMAND, WPARAM(100) | (WPARAM(BN_CLICKED) << 16), 0);  // Resume
-            EXPECT_TRUE(HoldsLook(d.m_btnPauseResume, {163, 165, 166, 164}));
+            EXPECT_TRUE(HoldsRunningLook(d.m_btnPauseResume));
             EXPECT_FALSE(d.m_handle.is_paused());
             step = Step::Resumed;
             return false;
