@@ -9,6 +9,7 @@
 //   corvane_bench_download DEST [TIMEOUT_SECONDS]
 #include "app/CorvaneDlg.h"
 #include "framework/WinApp.h"
+#include "tests/support/DrivenDialog.h"
 #include "tests/support/ModalAnswerer.h"
 
 #include <QApplication>
@@ -89,9 +90,7 @@ int main(int argc, char** argv)
     {
         auto dlg = std::make_unique<BenchDlg>();  // holds a half-megabyte buffer
         dlg->deadline = start + std::chrono::seconds(timeout);
-        AfxGetApp()->m_pMainWnd = dlg.get();
-        dlg->DoModal();
-        AfxGetApp()->m_pMainWnd = nullptr;
+        RunAsMainWindow(*dlg);
         complete = dlg->complete;
         bytes = dlg->bytes;
         completedAt = dlg->completedAt;
