@@ -6,8 +6,9 @@
 #include <functional>
 
 // Starts program with args as a detached process: no shell, so each element
-// of args reaches the program as one argument, and nothing waits for it.
-// Returns whether the process could be started.
+// of args reaches the program as one argument, and nothing waits for it. It
+// inherits the standard descriptors only, none of our files or sockets.
+// Returns whether the program could be executed.
 bool LaunchDetached(const QString& program, const QStringList& args);
 
 // For tests only: while set, LaunchDetached calls hook instead of starting
