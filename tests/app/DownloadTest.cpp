@@ -2,13 +2,7 @@
 // configuration text and the .torrent from a loopback HTTP server, peers from
 // opentracker and a real seeder, or the web seed alone; the prompts answered
 // by ModalAnswerer. Runs in a private network with only loopback up.
-#include "app/Configuration.h"
-#include "app/CorvaneDlg.h"
-#include "app/util/ProcessLauncher.h"
-#include "framework/WinApp.h"
-#include "tests/support/DrivenDialog.h"
-#include "tests/support/HttpTestServer.h"
-#include "tests/support/ModalAnswerer.h"
+#include "tests/app/RealDialogHarness.h"
 #include "tests/support/QtTestMain.h"
 #include "tests/support/Swarm.h"
 
@@ -19,19 +13,12 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
-
-void PrintTo(const QString& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 
 constexpr std::int64_t MiB = 1 << 20;
-const char kConfigPath[] = "/notarget/varcgi/dncgi.txt";
 
 // The real dialog with the real engine. Once running, `poll` is called every
 // 100 ms until it returns true, which ends the run; the watchdog ends a run
@@ -54,40 +41,7 @@ protected:
     }
 };
 
-// The .torrent, the configuration text and a folder to choose, then one run.
-struct DownloadRun
-{
-    HttpTestServer server;
-    ModalAnswerer answerer;
-    std::unique_ptr<DownloadDlg> dlg = std::make_unique<DownloadDlg>();
-    INT_PTR result = 0;
-
-    void Serve(const std::string& torrent, const std::string& webSeed = std::string())
-    {
-        server.Serve("/files/pack.torrent", torrent);
-        std::string config = "7|http://home.example/|||" + server.Url("/files/pack.torrent");
-        if (!webSeed.empty())
-            config += "|" + webSeed;
-        server.Serve(kConfigPath, config);
-    }
-    void Run(const QString& folder)
-    {
-        answerer.ChooseFolder(folder);
-        SetConfigurationAddressForTesting(server.WideUrl(kConfigPath));
-        SetLaunchHookForTesting([](const QString&, const QStringList&) { return true; });
-        result = dlg->Run();
-        SetLaunchHookForTesting({});
-        SetConfigurationAddressForTesting({});
-    }
-    std::vector<QString> Messages() const
-    {
-        std::vector<QString> out;
-        for (const auto& s : answerer.SeenPrompts())
-            if (s.kind == ModalAnswerer::Kind::MessageBox)
-                out.push_back(s.text);
-        return out;
-    }
-};
+using DownloadRun = realdlg::RealRunOf<DownloadDlg>;
 
 bool Seeding(DownloadDlg& d)
 {

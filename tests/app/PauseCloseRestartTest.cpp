@@ -85,7 +85,7 @@ TEST(DialogCloseAndRestart, ClosedUnfinishedThenRestartedOverTheSameFolderComple
     EXPECT_EQ(run.result, IDOK) << "the download did not complete";
     EXPECT_FALSE(run.dlg->watchdogFired);
     EXPECT_TRUE(checked);
-    EXPECT_EQ(run.Messages(), std::vector<std::string>{});
+    EXPECT_EQ(run.Messages(), std::vector<QString>{});
     EXPECT_EQ(run.dlg->m_handle.status().total_done, p.totalSize);
     EXPECT_EQ(DifferingFiles(p, save.Path()), std::vector<std::string>{}) << "every file's SHA-256 is right";
 }

@@ -12,6 +12,7 @@
 #include "tests/support/DrivenDialog.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/ModalAnswerer.h"
+#include "tests/support/QStringPrinter.h"
 
 #include <chrono>
 #include <functional>
@@ -29,23 +30,30 @@ public:
     RealDlg() { deadline = std::chrono::seconds(180); }
 };
 
-struct RealRun
+// One run of a real dialog (RealDlg or a harness of the same kind).
+template <class Dlg>
+struct RealRunOf
 {
     HttpTestServer server;
     ModalAnswerer answerer;
-    std::unique_ptr<RealDlg> dlg = std::make_unique<RealDlg>();
+    std::unique_ptr<Dlg> dlg = std::make_unique<Dlg>();
     INT_PTR result = 0;
 
-    void Serve(const std::string& torrent)
+    // The .torrent and the configuration text naming it (and the web seed,
+    // when given).
+    void Serve(const std::string& torrent, const std::string& webSeed = std::string())
     {
         server.Serve("/files/pack.torrent", torrent);
-        server.Serve(kConfigPath, "7|http://home.example/|||" + server.Url("/files/pack.torrent"));
+        std::string config = "7|http://home.example/|||" + server.Url("/files/pack.torrent");
+        if (!webSeed.empty())
+            config += "|" + webSeed;
+        server.Serve(kConfigPath, config);
     }
     // Chooses the folder, then answers the next boxes as given (the rest
     // with ModalAnswerer's defaults).
-    void Run(const std::string& folder, const std::vector<QMessageBox::StandardButton>& answers = {})
+    void Run(const QString& folder, const std::vector<QMessageBox::StandardButton>& answers = {})
     {
-        answerer.ChooseFolder(QString::fromStdString(folder));
+        answerer.ChooseFolder(folder);
         for (QMessageBox::StandardButton b : answers)
             answerer.AnswerMessage(b);
         SetConfigurationAddressForTesting(server.WideUrl(kConfigPath));
@@ -54,6 +62,10 @@ struct RealRun
         SetLaunchHookForTesting({});
         SetConfigurationAddressForTesting({});
     }
+    void Run(const std::string& folder, const std::vector<QMessageBox::StandardButton>& answers = {})
+    {
+        Run(QString::fromStdString(folder), answers);
+    }
     int Count(const QString& text) const
     {
         int n = 0;
@@ -61,14 +73,17 @@ struct RealRun
             n += s.kind == ModalAnswerer::Kind::MessageBox && s.text == text;
         return n;
     }
-    std::vector<std::string> Messages() const
+    // The message boxes' texts, in order.
+    std::vector<QString> Messages() const
     {
-        std::vector<std::string> out;
+        std::vector<QString> out;
         for (const auto& s : answerer.SeenPrompts())
             if (s.kind == ModalAnswerer::Kind::MessageBox)
-                out.push_back(s.text.toStdString());
+                out.push_back(s.text);
         return out;
     }
 };
+
+using RealRun = RealRunOf<RealDlg>;
 
 }  // namespace realdlg

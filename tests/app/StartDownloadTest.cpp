@@ -10,6 +10,7 @@
 #include "tests/support/DrivenDialog.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/ModalAnswerer.h"
+#include "tests/support/QStringPrinter.h"
 #include "tests/support/Swarm.h"
 
 #include <QApplication>
@@ -19,15 +20,8 @@
 #include <algorithm>
 #include <memory>
 #include <new>
-#include <ostream>
 #include <string>
 #include <vector>
-
-// Readable failure output for the texts compared below.
-void PrintTo(const QString& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 
