@@ -10,9 +10,6 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <string>
-
 enum class TestIsolation
 {
     None,
@@ -25,15 +22,8 @@ enum class TestIsolation
 
 inline int RunQtTests(int argc, char** argv, TestIsolation isolation = TestIsolation::None)
 {
-    if (isolation != TestIsolation::None) {
-        const bool mounts = isolation == TestIsolation::NetworkAndMounts;
-        std::string why;
-        if (!IsolateNetwork(mounts, &why)) {
-            std::fprintf(stderr, "cannot run in a private network%s: %s\n", mounts ? " and mount namespace" : "",
-                         why.c_str());
-            return 1;
-        }
-    }
+    if (isolation != TestIsolation::None && !IsolateNetworkOrReport(isolation == TestIsolation::NetworkAndMounts))
+        return 1;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);

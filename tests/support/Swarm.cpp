@@ -99,15 +99,21 @@ bool IsolateNetwork(bool mountNamespace, std::string* why)
     return ok || Fail(why, "loopback up");
 }
 
+bool IsolateNetworkOrReport(bool mountNamespace)
+{
+    std::string why;
+    if (IsolateNetwork(mountNamespace, &why))
+        return true;
+    std::fprintf(stderr, "cannot run in a private network%s: %s\n", mountNamespace ? " and mount namespace" : "",
+                 why.c_str());
+    return false;
+}
+
 int RunIsolatedTests(int argc, char** argv, bool mountNamespace)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    std::string why;
-    if (!IsolateNetwork(mountNamespace, &why)) {
-        std::fprintf(stderr, "cannot run in a private network%s: %s\n", mountNamespace ? " and mount namespace" : "",
-                     why.c_str());
+    if (!IsolateNetworkOrReport(mountNamespace))
         return 1;
-    }
     return RUN_ALL_TESTS();
 }
 

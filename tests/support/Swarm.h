@@ -24,6 +24,8 @@
 // user namespace first when not already privileged. Returns false, with the
 // reason in *why, when the kernel refuses.
 bool IsolateNetwork(bool mountNamespace = false, std::string* why = nullptr);
+// The same, saying on stderr why when the kernel refuses.
+bool IsolateNetworkOrReport(bool mountNamespace = false);
 
 // A test program's main(): isolates the process as above, then runs every
 // test; exits with 1 (saying why) when isolation is refused, so that nothing
