@@ -104,7 +104,8 @@ public:
 
     // ---- Members ----
     // The engine, its one torrent (names none until the start routine adds
-    // it). Declared first: destroying the session, last, stops the engine.
+    // it). Declared before the handle and the controls, so the session goes
+    // after them; destroying it stops the engine and waits for its threads.
     std::unique_ptr<engine::session> m_session;
     engine::torrent_handle m_handle;
     char16_t m_saveFolder[kSaveFolderChars];
