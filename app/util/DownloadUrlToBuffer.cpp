@@ -16,6 +16,7 @@ constexpr long kMaxRedirects = 10;
 
 std::atomic<long> g_connectTimeoutMs{15000};
 std::atomic<long> g_stallTimeoutSeconds{30};
+std::atomic<long> g_totalTimeoutSeconds{180};
 
 void InitCurlOnce()
 {
@@ -120,6 +121,8 @@ DownloadTimeouts SetDownloadTimeoutsForTesting(const DownloadTimeouts& timeouts)
         g_connectTimeoutMs.exchange(static_cast<long>(timeouts.connect.count())));
     previous.stall = std::chrono::seconds(
         g_stallTimeoutSeconds.exchange(static_cast<long>(timeouts.stall.count())));
+    previous.total = std::chrono::seconds(
+        g_totalTimeoutSeconds.exchange(static_cast<long>(timeouts.total.count())));
     return previous;
 }
 
@@ -163,6 +166,7 @@ int DownloadUrlToBuffer(const char16_t* url, char* buffer, std::uint32_t* length
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, g_connectTimeoutMs.load());
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, g_totalTimeoutSeconds.load());
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &WatchForStall);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &sink);

@@ -22,18 +22,22 @@ constexpr std::uint32_t kDownloadBufferSize = 512000;
 //   success                   1       bytes     body, then NUL         time taken
 //
 // ("-" = not written.) A transfer breaks off when the server closes before
-// the announced end of the body, or when no byte arrives for the stall
-// time-out: a truncated body is never taken as the content. Times are whole
+// the announced end of the body, when no byte arrives for the stall
+// time-out, or when it outlasts the total time-out: a truncated body is never taken as the content. Times are whole
 // milliseconds from a monotonic clock, rounded up. elapsedMs may be null.
 // Blocks the calling thread; it keeps no state between calls.
 int DownloadUrlToBuffer(const char16_t* url, char* buffer, std::uint32_t* length,
                         std::uint32_t* elapsedMs);
 
-// Time-outs of every fetch: connecting (name lookup, TCP and TLS set-up), and
-// the longest time without a single byte received once connected.
+// Time-outs of every fetch: connecting (name lookup, TCP and TLS set-up),
+// the longest time without a single byte received once connected, and the
+// whole transfer: a server that trickles a byte now and then must not hold
+// the window for hours either. Three minutes fetch the largest body the
+// buffer takes (under 500 KiB) at under 3 KiB/s.
 struct DownloadTimeouts {
     std::chrono::milliseconds connect{15000};
     std::chrono::seconds stall{30};
+    std::chrono::seconds total{180};
 };
 
 // For tests only: replaces the time-outs of later fetches, so a stalled

@@ -211,6 +211,19 @@ TEST_F(Fetch, StalledServerTimesOut)
     }
 }
 
+TEST_F(Fetch, TricklingServerTimesOutAsAWhole)
+{
+    // A byte every 100 ms never trips the stall time-out; the whole transfer
+    // is bounded all the same.
+    SetDownloadTimeoutsForTesting({std::chrono::milliseconds(5000), std::chrono::seconds(30), std::chrono::seconds(2)});
+    server.ServePieces("/trickle", Body(200), 1, std::chrono::milliseconds(100));
+    EXPECT_EQ(Get("/trickle"), 0);
+    EXPECT_EQ(length, kUnset);
+    EXPECT_FALSE(AnyNul());
+    EXPECT_GE(elapsed, 2000u);
+    EXPECT_LT(elapsed, 15000u);
+}
+
 TEST_F(Fetch, RefusedConnectionReportsTimeSpentTrying)
 {
     const std::string url = "http://127.0.0.1:" + std::to_string(DeadPort()) + "/config.txt";
