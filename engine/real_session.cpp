@@ -84,11 +84,24 @@ public:
             // After a disk error the torrent carries the error (or, for a
             // full disk, sits in upload-only mode): clear both so that it
             // downloads again. Neither changes a healthy torrent.
+            const bool diskError = m_disk_error.exchange(false) ||
+                                   static_cast<bool>(m_h.flags() & lt::torrent_flags::upload_mode) ||
+                                   static_cast<bool>(m_h.status(lt::status_flags_t{}).errc);
             m_h.clear_error();
             m_h.unset_flags(lt::torrent_flags::upload_mode);
             m_h.resume();
+            // A failed write can leave a piece whose blocks all arrived but
+            // whose hash check never ran; the engine then never asks for it
+            // again and the download stops just short of the end. Checking
+            // what is on disk puts every piece right (nothing already
+            // verified is fetched again).
+            if (diskError)
+                m_h.force_recheck();
         });
     }
+
+    // The engine reported a disk error for this torrent.
+    void note_disk_error() { m_disk_error.store(true); }
     std::int64_t total_size() const override
     {
         if (!m_h.is_valid()) throw invalid_handle();
@@ -151,6 +164,7 @@ private:
     lt::torrent_handle m_h;
     std::shared_ptr<const torrent_info::impl> m_info;
     std::atomic<lt::time_duration::rep> m_resumed_at{lt::time_point::min().time_since_epoch().count()};
+    std::atomic<bool> m_disk_error{false};
 };
 
 class real_session final : public session {
@@ -335,6 +349,7 @@ private:
                 if (c->lt_handle() == a.handle) t = c;
         }
         if (t && t->is_stale(a.timestamp())) return alert_kind::other;
+        if (t) t->note_disk_error();
         try {
             if (a.handle.is_valid()) lt::torrent_handle(a.handle).pause();
         } catch (const lt::system_error&) {

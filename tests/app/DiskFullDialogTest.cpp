@@ -46,7 +46,6 @@ TEST(DialogDiskFull, OneMessagePausedThenResumeCompletesOnceSpaceIsFreed)
             step = Step::Stopped;
             sinceStop.start();
             pausedWhenStopped = d.m_handle.is_paused();
-            pausedLook = HoldsPausedLook(d.m_btnPauseResume);
             return false;
         case Step::Stopped:
             // Several more ticks of timer 108 while the engine still reports
@@ -54,6 +53,8 @@ TEST(DialogDiskFull, OneMessagePausedThenResumeCompletesOnceSpaceIsFreed)
             if (sinceStop.elapsed() < 5000)
                 return false;
             stillPaused = d.m_handle.is_paused() && !d.m_handle.is_seed();
+            // The look changes once the message has been acknowledged.
+            pausedLook = HoldsPausedLook(d.m_btnPauseResume);
             boxesBeforeResume = run.Count(kDiskText);
             if (!disk.Grow("64m")) {
                 ADD_FAILURE() << "cannot grow the tmpfs";
