@@ -67,10 +67,7 @@ void FillThenFreeAndResume(bool popErrors)
             },
             std::chrono::seconds(90)));
         std::this_thread::sleep_for(std::chrono::seconds(1));  // writes still under way fail too
-        // Stopped as the program stops it on its first error. (Resuming a
-        // torrent that was never stopped is no case of the program's: the
-        // engine can then keep a failed block of the last piece requested
-        // from a connected peer and never finish.)
+        // Stopped as popping the first error would have stopped it.
         h.pause();
         ASSERT_TRUE(WaitUntil([&] { return h.status().num_peers == 0; }, std::chrono::seconds(10)));
     } else {
