@@ -5,15 +5,16 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QThread>
 
 namespace {
 
 TEST(ProcessLauncher, StartsADetachedProcessWithOneArgumentPerElement)
 {
-    const QString marker = QString::fromUtf8(::testing::TempDir().c_str())
-                           + "/corvane launcher \"test\" $x";
-    QFile::remove(marker);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString marker = dir.path() + "/corvane launcher \"test\" $x";
     ASSERT_TRUE(LaunchDetached("touch", {marker}));
     for (int i = 0; i < 200 && !QFile::exists(marker); ++i)
         QThread::msleep(25);
