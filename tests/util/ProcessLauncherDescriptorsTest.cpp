@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -34,9 +35,10 @@ QString ReadWhenWritten(const QString& path)
 
 TEST(ProcessLauncher, StartedProgramInheritsNoDescriptorButTheStandardOnes)
 {
-    const QString dir = QString::fromUtf8(::testing::TempDir().c_str());
+    QTemporaryDir tempDir;
+    ASSERT_TRUE(tempDir.isValid());
+    const QString dir = tempDir.path();
     const QString report = dir + "/corvane-launcher-fds.txt";
-    QFile::remove(report);
 
     // Opened the way a library may open them: without close-on-exec.
     const int file = ::open(QFile::encodeName(dir + "/corvane-launcher-open.bin").constData(),
