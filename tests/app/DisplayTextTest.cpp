@@ -3,9 +3,8 @@
 #include "app/util/FormatByteSize.h"
 #include "tests/app/DisplayHarness.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -303,17 +302,18 @@ TEST(DisplayTexts, InvalidHandleOrTorrentGoneMidRefreshIsASilentNoOp)
 
 TEST(DisplayTexts, NumbersFollowTheUsersLocale)
 {
-    // A German locale, compiled here when the system has none installed.
-    const QString dir = QDir::current().absoluteFilePath(QStringLiteral("display-locale"));
-    QDir().mkpath(dir);
+    // A German locale, compiled here when the system has none installed, in
+    // a folder of this run's own (a copy half written by another run would
+    // not load).
+    QTemporaryDir localeDir;
+    ASSERT_TRUE(localeDir.isValid());
+    const QString dir = localeDir.path();
     const QString path = dir + QStringLiteral("/de_DE.UTF-8");
-    if (!QFileInfo::exists(path)) {
-        const int rc = QProcess::execute(QStringLiteral("localedef"),
-                                         {QStringLiteral("-i"), QStringLiteral("de_DE"), QStringLiteral("-f"),
-                                          QStringLiteral("UTF-8"), path});
-        if (rc != 0 && rc != 1)  // 1: written with warnings
-            GTEST_SKIP() << "localedef could not build de_DE.UTF-8";
-    }
+    const int rc = QProcess::execute(QStringLiteral("localedef"),
+                                     {QStringLiteral("-i"), QStringLiteral("de_DE"), QStringLiteral("-f"),
+                                      QStringLiteral("UTF-8"), path});
+    if (rc != 0 && rc != 1)  // 1: written with warnings
+        GTEST_SKIP() << "localedef could not build de_DE.UTF-8";
     qputenv("LOCPATH", dir.toLocal8Bit());
     qputenv("LC_ALL", "de_DE.UTF-8");
     if (!std::setlocale(LC_ALL, "")) {
