@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -125,7 +126,15 @@ public:
         if (m_ready) {
             m_wm = std::make_unique<ChildProcess>(std::vector<std::string>{"env", "DISPLAY=" + m_name, "openbox"},
                                                   workDir + "/openbox.log");
-            std::this_thread::sleep_for(500ms);  // the window manager takes over
+            // The window manager has taken over once it announces its
+            // desktops on the root window; without it, activating the
+            // picker and placing the windows would fail.
+            m_ready = WaitUntil(
+                [&] {
+                    const std::string n = Xdo("get_num_desktops");
+                    return !n.empty() && std::isdigit(static_cast<unsigned char>(n[0]));
+                },
+                15s);
         }
     }
     ~Display()
@@ -336,19 +345,30 @@ protected:
     {
         ASSERT_TRUE(WaitUntil([&] { return world.Complete(folder); }, 120s))
             << "the download did not complete; differing: " << DifferingFiles(world.payload(), folder).size();
-        std::this_thread::sleep_for(2500ms);  // the display's next refreshes
-        const std::string path = Artifact(shot);
-        ASSERT_TRUE(world.display().Screenshot(path));
 
-        // Pause/Resume is disabled once the download is complete.
-        const QImage screen(QString::fromStdString(path));
+        // Pause/Resume is disabled once the download is complete: the
+        // engine's check of the last pieces and the display's next refresh
+        // follow the files being whole, so screenshots are taken until the
+        // button shows it (or a generous deadline passes).
+        const std::string path = Artifact(shot);
         const QImage disabled(QString::fromStdString(Env("CORVANE_SOURCE_DIR") + "/res/bitmaps/164.bmp"));
-        ASSERT_FALSE(screen.isNull());
         ASSERT_FALSE(disabled.isNull());
         ASSERT_EQ(disabled.size(), QSize(kPauseW, kPauseH));
         const auto [ox, oy] = world.display().Origin(world.MainWindow());
-        EXPECT_GT(MatchShare(screen, ox + kPauseX, oy + kPauseY, disabled), 0.9)
-            << "Pause/Resume does not show its disabled look; see " << path;
+        double match = 0;
+        bool shotTaken = false;
+        WaitUntil(
+            [&] {
+                if (!world.display().Screenshot(path))
+                    return false;
+                const QImage screen(QString::fromStdString(path));
+                shotTaken = !screen.isNull();
+                match = shotTaken ? MatchShare(screen, ox + kPauseX, oy + kPauseY, disabled) : 0;
+                return match > 0.9;
+            },
+            30s);
+        ASSERT_TRUE(shotTaken) << "no screenshot";
+        EXPECT_GT(match, 0.9) << "Pause/Resume does not show its disabled look; see " << path;
 
         // Close: no question, the engine stops, the program ends with 0.
         world.ClickInWindow(kCloseX, kCloseY);
