@@ -121,9 +121,10 @@ Outcome RunDialog(HttpTestServer& server, const QString& folder,
     engine::fake_session* session = fake.get();
     auto dlg = std::make_unique<HostileDlg>(std::move(fake));
 
-    // Boxes are answered after a short while, so a test can act first.
-    ModalAnswerer answerer(nullptr, whileBoxUp ? 300 : 20);
+    // With an act to do, boxes wait for it before they are answered.
+    ModalAnswerer answerer;
     answerer.ChooseFolder(folder);
+    answerer.Hold(bool(whileBoxUp));
     QTimer actor;
     bool acted = false;
     if (whileBoxUp) {
@@ -132,6 +133,7 @@ Outcome RunDialog(HttpTestServer& server, const QString& folder,
             if (!acted && QApplication::activeModalWidget()) {
                 acted = true;
                 whileBoxUp(*dlg);
+                answerer.Hold(false);
             }
         });
         actor.start();

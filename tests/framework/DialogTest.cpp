@@ -133,7 +133,13 @@ TEST(DialogModalRun, SecondCloseChangesNothingAndDoesNotLeakIntoTheNextRun)
 
 TEST(DialogTimers, DispatchedByIdAndStillFiringInsideAMessageBox)
 {
-    ModalAnswerer answerer(nullptr, 400);  // leaves the box up for a while
+    // The box stays up until timer 107 has run in it three times (or, should
+    // it not run there, until a deadline), however late it opens.
+    ModalAnswerer answerer;
+    answerer.Hold(true);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [&] { answerer.Hold(false); });
     ScriptedDialog dlg;
     int ticks107 = 0, ticks108 = 0, ticks107InBox = 0, depth108 = 0, maxDepth108 = 0;
     bool inBox = false;
@@ -144,8 +150,8 @@ TEST(DialogTimers, DispatchedByIdAndStillFiringInsideAMessageBox)
     dlg.onTimer = [&](ScriptedDialog& d, UINT_PTR id) {
         if (id == 107) {
             ++ticks107;
-            if (inBox)
-                ++ticks107InBox;
+            if (inBox && ++ticks107InBox >= 3)
+                answerer.Hold(false);
             return;
         }
         ASSERT_EQ(id, 108u);
@@ -153,6 +159,7 @@ TEST(DialogTimers, DispatchedByIdAndStillFiringInsideAMessageBox)
         maxDepth108 = std::max(maxDepth108, ++depth108);
         if (ticks108 == 1) {
             inBox = true;
+            deadline.start(10000);
             EXPECT_EQ(d.MessageBox(QStringLiteral("box from timer 108"), nullptr, MB_YESNO), IDNO);
             inBox = false;
         } else if (ticks108 == 3) {

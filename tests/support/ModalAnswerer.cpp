@@ -58,6 +58,8 @@ QString ButtonName(QMessageBox::StandardButton b)
 
 void ModalAnswerer::Poll()
 {
+    if (m_held)
+        return;
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal || !modal->isVisible())
         return;

@@ -46,6 +46,11 @@ public:
     void ChooseFolder(const QString& folder);
     void CancelFolder();
 
+    // While held, prompts are left up untouched (neither answered nor
+    // recorded): a test that must act while a prompt is up holds the
+    // answerer until it has acted, instead of racing its poll timer.
+    void Hold(bool held) { m_held = held; }
+
     const std::vector<Seen>& SeenPrompts() const { return m_seen; }
     std::size_t Pending() const { return m_answers.size(); }
     void Clear();
@@ -57,4 +62,5 @@ private:
     std::deque<Answer> m_answers;
     std::vector<Seen> m_seen;
     QPointer<QWidget> m_closed;  // asked to close, may still be on screen
+    bool m_held = false;
 };
