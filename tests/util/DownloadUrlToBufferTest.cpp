@@ -53,8 +53,10 @@ protected:
     void SetUp() override
     {
         buffer.assign(kDownloadBufferSize, kFill);
+        // Short enough to keep failing fetches quick, long enough that a
+        // busy machine never trips them; the stall test sets its own.
         previous = SetDownloadTimeoutsForTesting({std::chrono::milliseconds(5000),
-                                                  std::chrono::seconds(1)});
+                                                  std::chrono::seconds(10)});
     }
     void TearDown() override { SetDownloadTimeoutsForTesting(previous); }
 
@@ -199,6 +201,7 @@ TEST_F(Fetch, TruncatedBodyIsAFailure)
 
 TEST_F(Fetch, StalledServerTimesOut)
 {
+    SetDownloadTimeoutsForTesting({std::chrono::milliseconds(5000), std::chrono::seconds(1)});
     server.Stall("/stall");                        // no reply at all
     server.Stall("/stall-mid", Body(30000), 10000); // headers and part of the body
     for (const char* path : {"/stall", "/stall-mid"}) {
