@@ -22,6 +22,7 @@ enum class TestIsolation
 
 inline int RunQtTests(int argc, char** argv, TestIsolation isolation = TestIsolation::None)
 {
+    UseUtf8FileNames();
     if (isolation != TestIsolation::None && !IsolateNetworkOrReport(isolation == TestIsolation::NetworkAndMounts))
         return 1;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -109,8 +109,17 @@ bool IsolateNetworkOrReport(bool mountNamespace)
     return false;
 }
 
+void UseUtf8FileNames()
+{
+    // It looks for "UTF-8" as written; "C.utf8" does not do.
+    const char* lang = std::getenv("LANG");
+    if (!lang || !std::strstr(lang, "UTF-8"))
+        ::setenv("LANG", "C.UTF-8", 1);
+}
+
 int RunIsolatedTests(int argc, char** argv, bool mountNamespace)
 {
+    UseUtf8FileNames();
     ::testing::InitGoogleTest(&argc, argv);
     if (!IsolateNetworkOrReport(mountNamespace))
         return 1;

@@ -27,6 +27,14 @@ bool IsolateNetwork(bool mountNamespace = false, std::string* why = nullptr);
 // The same, saying on stderr why when the kernel refuses.
 bool IsolateNetworkOrReport(bool mountNamespace = false);
 
+// libtorrent takes file names as UTF-8 only when $LANG names a UTF-8 locale,
+// written "UTF-8" (otherwise it converts them through the C library's
+// locale, and non-ASCII names of the test payloads are lost): sets
+// LANG=C.UTF-8 when it does not,
+// for this process and the peers and programs it starts. Call before any
+// thread starts; RunIsolatedTests and RunQtTests do.
+void UseUtf8FileNames();
+
 // A test program's main(): isolates the process as above, then runs every
 // test; exits with 1 (saying why) when isolation is refused, so that nothing
 // ever runs outside the private network.
