@@ -98,6 +98,14 @@ std::int64_t BytesOnDisk(const std::string& dir)
     return n;
 }
 
+// The process id written in an X display's lock file, or -1.
+int LockHolder(const std::string& lockFile)
+{
+    std::ifstream in(lockFile);
+    int pid = -1;
+    return (in >> pid) ? pid : -1;
+}
+
 // An X display of the test's own with a window manager.
 class Display
 {
@@ -115,10 +123,15 @@ public:
             m_xvfb = std::make_unique<ChildProcess>(
                 std::vector<std::string>{"Xvfb", m_name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
                 workDir + "/xvfb.log");
+            // Ours once it answers and holds the display's lock: a display
+            // of the same number that another Xvfb won also answers (through
+            // the socket in /tmp) while ours is still on its way out.
+            const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
             m_ready = WaitUntil(
                 [&] {
                     return !m_xvfb->Running() ||
-                           Xdo("getdisplaygeometry").find("1024 768") != std::string::npos;
+                           (Xdo("getdisplaygeometry").find("1024 768") != std::string::npos &&
+                            LockHolder(lock) == m_xvfb->Pid());
                 },
                 15s) &&
                       m_xvfb->Running();
