@@ -69,13 +69,8 @@ struct BigPayload
 {
     TempDir data{"corvane-dl-src"};
     Tracker tracker;
-    Payload payload;
-    BigPayload()
-    {
-        payload = MakePayload(data.Path(), "Pack 파일", {90 * MiB + 12345, 0, 64 * MiB, 45 * MiB - 999, 777},
-                              {tracker.AnnounceUrl()});
-        tracker.Allow(payload.infoHashHex);
-    }
+    Payload payload =
+        MakeTrackedPayload(tracker, data.Path(), "Pack 파일", {90 * MiB + 12345, 0, 64 * MiB, 45 * MiB - 999, 777});
 };
 
 BigPayload& Big()
@@ -184,8 +179,7 @@ TEST(DialogDownload, PauseThenResumeMidDownloadGoesOnWithinSeconds)
 {
     TempDir data("corvane-dl-pause"), save("corvane-dl-pausedst");
     Tracker tracker;
-    const Payload p = MakePayload(data.Path(), "slow", {12 * MiB, 8 * MiB, 4 * MiB}, {tracker.AnnounceUrl()});
-    tracker.Allow(p.infoHashHex);
+    const Payload p = MakeTrackedPayload(tracker, data.Path(), "slow", {12 * MiB, 8 * MiB, 4 * MiB});
     LibtorrentSeeder seeder(p, 2 * MiB);  // slow enough to act mid-download
 
     enum class Step { Downloading, Pausing, Paused, Resumed } step = Step::Downloading;

@@ -22,8 +22,7 @@ TEST(DialogCloseAndRestart, ClosedUnfinishedThenRestartedOverTheSameFolderComple
     TempDir data("corvane-cr-src"), save("corvane-cr-dst");
     Tracker tracker;
     const Payload p =
-        MakePayload(data.Path(), "pack", {24 * MiB + 5, 0, 16 * MiB, 333}, {tracker.AnnounceUrl()});
-    tracker.Allow(p.infoHashHex);
+        MakeTrackedPayload(tracker, data.Path(), "pack", {24 * MiB + 5, 0, 16 * MiB, 333});
     LibtorrentSeeder seeder(p, 4 * MiB);  // slow enough to close in the middle
 
     // First run: pause and resume on the way, then Close, answered Yes.

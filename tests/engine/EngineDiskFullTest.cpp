@@ -49,8 +49,7 @@ void FillThenFreeAndResume(bool popErrors)
     ASSERT_TRUE(disk.Mounted()) << disk.Error();
 
     Tracker tracker;
-    const Payload p = MakePayload(data.Path(), "pack", {8 * MiB, 4 * MiB, 4 * MiB + 99}, {tracker.AnnounceUrl()});
-    tracker.Allow(p.infoHashHex);
+    const Payload p = MakeTrackedPayload(tracker, data.Path(), "pack", {8 * MiB, 4 * MiB, 4 * MiB + 99});
     LibtorrentSeeder seeder(p);
     auto s = engine::make_session(ClientFingerprint());
     ConfigureSession(*s);

@@ -67,9 +67,7 @@ TEST(EngineDownload, MultiFilePayloadFromAria2ThroughOpentracker)
 {
     TempDir data("corvane-src"), save("corvane-dst");
     Tracker tracker;
-    const Payload p = MakePayload(data.Path(), "pack", {16 * MiB, 0, 9 * MiB + 123, 12 * MiB, 3 * MiB + 7, 1},
-                                  {tracker.AnnounceUrl()});
-    tracker.Allow(p.infoHashHex);
+    const Payload p = MakeTrackedPayload(tracker, data.Path(), "pack", {16 * MiB, 0, 9 * MiB + 123, 12 * MiB, 3 * MiB + 7, 1});
     Aria2Seeder seeder(p);
     ASSERT_TRUE(seeder.WaitReady(std::chrono::seconds(30)));
 
@@ -118,8 +116,7 @@ TEST(EngineDownload, UnfinishedFolderIsCheckedAndCompletedWithoutCorruptData)
 {
     TempDir data("corvane-src"), save("corvane-dst");
     Tracker tracker;
-    const Payload p = MakePayload(data.Path(), "pack", {6 * MiB, 4 * MiB + 5, 7 * MiB}, {tracker.AnnounceUrl()});
-    tracker.Allow(p.infoHashHex);
+    const Payload p = MakeTrackedPayload(tracker, data.Path(), "pack", {6 * MiB, 4 * MiB + 5, 7 * MiB});
     // What an earlier run left: the first file whole, the second cut short
     // with garbage at its end, the third missing.
     fs::create_directories(fs::path(save.Path()) / "pack");
@@ -147,8 +144,7 @@ TEST(EngineDownload, PauseThenResumeGoesOnWithinSeconds)
 {
     TempDir data("corvane-src"), save("corvane-dst");
     Tracker tracker;
-    const Payload p = MakePayload(data.Path(), "pack", {10 * MiB, 8 * MiB, 6 * MiB}, {tracker.AnnounceUrl()});
-    tracker.Allow(p.infoHashHex);
+    const Payload p = MakeTrackedPayload(tracker, data.Path(), "pack", {10 * MiB, 8 * MiB, 6 * MiB});
     LibtorrentSeeder seeder(p, 2 * MiB);  // slow enough to act mid-download
     auto s = engine::make_session(ClientFingerprint());
     ConfigureSession(*s);

@@ -351,6 +351,14 @@ struct LibtorrentSeeder::Impl {
     lt::torrent_handle h;
 };
 
+Payload MakeTrackedPayload(Tracker& tracker, const std::string& dataDir, const std::string& name,
+                           const std::vector<std::int64_t>& fileSizes)
+{
+    Payload p = MakePayload(dataDir, name, fileSizes, {tracker.AnnounceUrl()});
+    tracker.Allow(p.infoHashHex);
+    return p;
+}
+
 LibtorrentSeeder::LibtorrentSeeder(const Payload& p, int uploadLimit) : m_impl(std::make_unique<Impl>())
 {
     lt::settings_pack s;

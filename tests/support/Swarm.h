@@ -127,6 +127,10 @@ private:
     std::unique_ptr<ChildProcess> m_process;
 };
 
+// MakePayload for a .torrent announcing to `tracker`, which is told to track it.
+Payload MakeTrackedPayload(Tracker& tracker, const std::string& dataDir, const std::string& name,
+                           const std::vector<std::int64_t>& fileSizes);
+
 // aria2c seeding the payload from its dataDir (checks it first), announcing
 // to the trackers of the .torrent. Peers reach it on 127.0.0.1:Port().
 // uploadLimit (bytes per second, 0 = none) slows it, for a download that
