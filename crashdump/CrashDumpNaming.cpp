@@ -1,5 +1,7 @@
 #include "crashdump/CrashDumpNaming.h"
 
+#include <ctime>
+
 namespace CrashDumpNaming {
 
 namespace {
@@ -59,6 +61,13 @@ private:
     std::size_t m_length = 0;
     bool m_cut = false;
 };
+
+long LibraryUtcOffset(std::int64_t unixSeconds)
+{
+    const time_t t = static_cast<time_t>(unixSeconds);
+    tm local{};
+    return localtime_r(&t, &local) != nullptr ? local.tm_gmtoff : 0;
+}
 
 } // namespace
 
@@ -160,6 +169,39 @@ SYSTEMTIME SystemTimeFromUnix(std::int64_t unixSeconds, long utcOffsetSeconds, i
     st.wSecond = static_cast<unsigned short>(secondOfDay % 60);
     st.wMilliseconds = static_cast<unsigned short>(milliseconds);
     return st;
+}
+
+void BuildUtcOffsetTable(UtcOffsetTable& table, std::int64_t now, std::int64_t span)
+{
+    // Hour by hour (zones change by the hour or half hour, months apart),
+    // then to the second by bisection.
+    constexpr std::int64_t kStep = 3600;
+    table.initial = LibraryUtcOffset(now);
+    table.count = 0;
+    long current = table.initial;
+    for (std::int64_t from = now; from < now + span && table.count < kMaxZoneChanges; from += kStep) {
+        if (LibraryUtcOffset(from + kStep) == current)
+            continue;
+        std::int64_t before = from; // still `current`
+        std::int64_t after = from + kStep; // changed
+        while (after - before > 1) {
+            const std::int64_t middle = before + (after - before) / 2;
+            (LibraryUtcOffset(middle) == current ? before : after) = middle;
+        }
+        current = LibraryUtcOffset(after);
+        table.at[table.count] = after;
+        table.offset[table.count] = current;
+        ++table.count;
+        from = after - kStep; // another change may follow within the hour
+    }
+}
+
+long UtcOffsetAt(const UtcOffsetTable& table, std::int64_t unixSeconds)
+{
+    long offset = table.initial;
+    for (int i = 0; i < table.count && unixSeconds >= table.at[i]; ++i)
+        offset = table.offset[i];
+    return offset;
 }
 
 } // namespace CrashDumpNaming

@@ -1,7 +1,8 @@
 #pragma once
 // Naming of crash-dump files: the pure, allocation-free text work behind
-// CCrashDumpWriter. Everything here is async-signal-safe (no heap, no locks,
-// no stdio), because the file name is built inside the fatal-signal handler.
+// CCrashDumpWriter. Everything here but BuildUtcOffsetTable is
+// async-signal-safe (no heap, no locks, no stdio), because the file name is
+// built inside the fatal-signal handler.
 
 #include <cstddef>
 #include <cstdint>
@@ -49,5 +50,27 @@ void BaseNameFromModulePath(char (&dst)[kMaxPath + 1], const char* modulePath);
 // seconds, east positive), by pure arithmetic (proleptic Gregorian calendar).
 SYSTEMTIME SystemTimeFromUnix(std::int64_t unixSeconds, long utcOffsetSeconds,
                               int milliseconds = 0);
+
+// The local zone's offsets from UTC (seconds, east positive) from a given
+// moment on: the one in force then, and the changes (daylight saving and
+// back) that follow within the span looked at. The signal handler cannot
+// call localtime_r (it takes the time-zone lock), so the writer finds the
+// changes in advance and the handler only looks them up. Past the last
+// change found, the last offset holds.
+constexpr int kMaxZoneChanges = 16;
+struct UtcOffsetTable {
+    long initial;
+    int count;
+    std::int64_t at[kMaxZoneChanges]; // first second of the new offset
+    long offset[kMaxZoneChanges];
+};
+
+// Fills the table from the C library's local time (TZ), for the span from
+// `now` on (two years by default). Not async-signal-safe.
+void BuildUtcOffsetTable(UtcOffsetTable& table, std::int64_t now,
+                         std::int64_t span = 2 * 366 * 86400);
+
+// The offset in force at `unixSeconds`.
+long UtcOffsetAt(const UtcOffsetTable& table, std::int64_t unixSeconds);
 
 } // namespace CrashDumpNaming

@@ -46,10 +46,9 @@ std::atomic<bool> s_bDumping{false};
 struct sigaction s_aPrevActions[kFatalSignalCount];
 
 // Local time in the handler: localtime_r takes the time-zone lock, so the
-// offset from UTC is taken once at construction and applied by arithmetic.
-// Caveat: a crash after a daylight-saving change names its file with the
-// offset that was in force when the program started.
-long s_lUtcOffset = 0;
+// offsets from UTC, with the zone's changes over the next two years, are
+// found at construction and looked up by the handler.
+CrashDumpNaming::UtcOffsetTable s_utcOffsets;
 
 // The main thread's alternate signal stack, so that a stack overflow on it
 // still gets a dump. Threads created later (the engine's, Qt's) have none of
@@ -66,17 +65,8 @@ void GetLocalTime(SYSTEMTIME* pTime)
 {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    *pTime = CrashDumpNaming::SystemTimeFromUnix(now.tv_sec, s_lUtcOffset,
+    *pTime = CrashDumpNaming::SystemTimeFromUnix(now.tv_sec, CrashDumpNaming::UtcOffsetAt(s_utcOffsets, now.tv_sec),
                                                  static_cast<int>(now.tv_nsec / 1000000));
-}
-
-long CurrentUtcOffset()
-{
-    time_t now = time(nullptr);
-    tm local{};
-    if (localtime_r(&now, &local) == nullptr)
-        return 0;
-    return local.tm_gmtoff;
 }
 
 // The full path of the executable's folder, ending in "/", or "" when it
@@ -186,7 +176,7 @@ CCrashDumpWriter::CCrashDumpWriter(const char* pszBaseName, const char* pszDirec
         SetDefaultBaseName();
     s_pfnMiniDumpWriteDump.store(
         reinterpret_cast<MINIDUMPWRITEDUMP>(dlsym(s_hDbgHelp, "MiniDumpWriteDump")));
-    s_lUtcOffset = CurrentUtcOffset();
+    CrashDumpNaming::BuildUtcOffsetTable(s_utcOffsets, time(nullptr));
 
     // An alternate stack for the main thread, unless it has a big enough
     // one already.
@@ -252,12 +242,21 @@ long CCrashDumpWriter::OnUnhandledException(EXCEPTION_POINTERS* pExceptionInfo)
     if (pfnMiniDumpWriteDump == nullptr)
         return EXCEPTION_CONTINUE_SEARCH;
 
-    // 4. CREATE_ALWAYS: a file of the same name (two crashes in one second)
-    // is truncated. Readable by the owner only: the dump holds stack memory
-    // (the environment, whatever the program was working on).
-    int hFile = open(szDumpPath, O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600);
+    // 4. CREATE_ALWAYS: a dump of ours of the same name (two crashes in one
+    // second) is truncated. But the name is predictable and the folder may be
+    // shared, so nothing planted there is followed or overwritten: no
+    // symbolic link, no FIFO or device (O_NONBLOCK: opening a FIFO must not
+    // hang the crash), no file of another user, no hard link to a file
+    // elsewhere. Readable by the owner only: the dump holds stack memory.
+    int hFile = open(szDumpPath, O_CREAT | O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (hFile < 0)
         return EXCEPTION_CONTINUE_SEARCH;
+    struct stat st;
+    if (fstat(hFile, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1
+        || ftruncate(hFile, 0) != 0) {
+        close(hFile);
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
 
     // 5.-6.
     MINIDUMP_EXCEPTION_INFORMATION exceptionInformation;

@@ -11,7 +11,8 @@
 //
 // In a crash the handler names the file
 //   "<dir>/<base>_YYYY-MM-DD_hh-mm-ss.DMP" (local time, cut at 259 chars),
-// creates it (truncating one of the same name), lets the library write the
+// creates it (truncating a dump of ours of the same name, never following
+// a link planted under that name), lets the library write the
 // dump, then puts the previous action back and re-raises the signal, so the
 // process still dies with it (same exit status, same core dump as before).
 //

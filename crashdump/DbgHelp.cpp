@@ -4,21 +4,27 @@
 //   - header and stream directory,
 //   - system info (x86-64, Linux, kernel version and CPU),
 //   - misc info (process id),
-//   - thread list with the faulting thread only: its registers (from the
-//     signal's ucontext) and its stack, from just below the stack pointer to
-//     the end of the stack's mapping (at most 8 MiB),
-//   - memory list holding that stack (where lldb reads memory),
+//   - thread list with every thread: the faulting one's registers from the
+//     signal's ucontext, the others' read with ptrace while they are stopped;
+//     each with its stack, from just below the stack pointer to the end of
+//     the stack's mapping (at most 8 MiB),
+//   - memory list holding those stacks (where lldb reads memory),
 //   - exception (signal number, code, fault address, thread, registers),
 //   - module list: each mapped ELF file with base, size and GNU build id,
 //   - /proc/self/maps, status, cmdline and auxv as Linux streams.
-// Other threads are not listed: the handler that calls this runs on the
-// faulting thread and cannot stop or inspect the others safely.
+// A thread cannot stop its own siblings, so the dump is written by a helper
+// process cloned with its own stack that shares our memory and files (as
+// Breakpad's and Crashpad's Linux writers do): it stops every other thread
+// with ptrace, writes the dump and lets them go, while the faulting thread
+// waits for it. Where ptrace is refused (Yama, a container's seccomp
+// profile), the dump holds the faulting thread alone.
 //
 // Everything here is async-signal-safe: no heap, no stdio, no locks; the
-// file is written with raw system calls from fixed buffers on the stack.
+// file is written with raw system calls from fixed buffers.
 
 #include "crashdump/DbgHelp.h"
 
+#include <cerrno>
 #include <cpuid.h>
 #include <cstddef>
 #include <cstdint>
@@ -27,8 +33,12 @@
 #include <elf.h>
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/prctl.h>
+#include <sys/ptrace.h>
 #include <sys/syscall.h>
+#include <sys/user.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -195,6 +205,7 @@ constexpr int kMaxStreams = 12;
 constexpr uint64_t kMaxStackBytes = 8 * 1024 * 1024;
 constexpr uint64_t kRedZone = 128;
 constexpr int kMaxModules = 512;
+constexpr int kMaxThreads = 512;
 
 // ---- System calls ----------------------------------------------------------
 // Raw calls, so no library wrapper (and no sanitizer interceptor) looks at
@@ -216,6 +227,36 @@ void SysClose(int fd)
 {
     syscall(SYS_close, fd);
 }
+
+// "/proc/<pid>/<leaf>" of the dumped process: the helper that writes the
+// dump is a process of its own, so "/proc/self" would name the helper.
+char g_procDir[32];
+
+void SetProcDir(pid_t pid)
+{
+    char digits[12];
+    int n = 0;
+    for (unsigned v = static_cast<unsigned>(pid); n == 0 || v != 0; v /= 10)
+        digits[n++] = static_cast<char>('0' + v % 10);
+    char* p = g_procDir;
+    for (const char* c = "/proc/"; *c != '\0'; ++c)
+        *p++ = *c;
+    while (n > 0)
+        *p++ = digits[--n];
+    *p++ = '/';
+    *p = '\0';
+}
+
+struct ProcPath {
+    explicit ProcPath(const char* leaf)
+    {
+        size_t n = strlen(g_procDir);
+        memcpy(text, g_procDir, n);
+        size_t m = strlen(leaf);
+        memcpy(text + n, leaf, m + 1);
+    }
+    char text[64];
+};
 
 // ---- Output file -------------------------------------------------------------
 
@@ -370,7 +411,7 @@ struct Mapping {
 
 class MapsReader {
 public:
-    MapsReader() : m_fd(static_cast<int>(SysOpen("/proc/self/maps", O_RDONLY))) {}
+    MapsReader() : m_fd(static_cast<int>(SysOpen(ProcPath("maps").text, O_RDONLY))) {}
     ~MapsReader()
     {
         if (m_fd >= 0)
@@ -636,41 +677,82 @@ void WriteMiscInfo(DumpFile& file, StreamDirectory& directory, pid_t processId)
     directory.Add(MiscInfoStream, Location{sizeof info, file.Append(&info, sizeof info)});
 }
 
-void FillContext(ContextAmd64& context, const ucontext_t* uc)
+// The general registers in the order both sources share: the signal's
+// ucontext (gregs, indexed by REG_*) and ptrace's user_regs_struct.
+struct GeneralRegisters {
+    uint64_t rax, rcx, rdx, rbx, rsp, rbp, rsi, rdi;
+    uint64_t r8, r9, r10, r11, r12, r13, r14, r15;
+    uint64_t rip, eflags;
+    uint16_t cs, ss, fs, gs, ds, es;
+};
+
+void FillContext(ContextAmd64& context, const GeneralRegisters& r, const void* fxsave)
 {
     memset(&context, 0, sizeof context);
-    const greg_t* g = uc->uc_mcontext.gregs;
     context.ContextFlags = kContextControl | kContextInteger | kContextSegments;
-    context.Rax = static_cast<uint64_t>(g[REG_RAX]);
-    context.Rcx = static_cast<uint64_t>(g[REG_RCX]);
-    context.Rdx = static_cast<uint64_t>(g[REG_RDX]);
-    context.Rbx = static_cast<uint64_t>(g[REG_RBX]);
-    context.Rsp = static_cast<uint64_t>(g[REG_RSP]);
-    context.Rbp = static_cast<uint64_t>(g[REG_RBP]);
-    context.Rsi = static_cast<uint64_t>(g[REG_RSI]);
-    context.Rdi = static_cast<uint64_t>(g[REG_RDI]);
-    context.R8 = static_cast<uint64_t>(g[REG_R8]);
-    context.R9 = static_cast<uint64_t>(g[REG_R9]);
-    context.R10 = static_cast<uint64_t>(g[REG_R10]);
-    context.R11 = static_cast<uint64_t>(g[REG_R11]);
-    context.R12 = static_cast<uint64_t>(g[REG_R12]);
-    context.R13 = static_cast<uint64_t>(g[REG_R13]);
-    context.R14 = static_cast<uint64_t>(g[REG_R14]);
-    context.R15 = static_cast<uint64_t>(g[REG_R15]);
-    context.Rip = static_cast<uint64_t>(g[REG_RIP]);
-    context.EFlags = static_cast<uint32_t>(g[REG_EFL]);
-    // cs, gs, fs and (on newer kernels) ss, 16 bits each.
-    uint64_t csgsfs = static_cast<uint64_t>(g[REG_CSGSFS]);
-    context.SegCs = static_cast<uint16_t>(csgsfs);
-    context.SegGs = static_cast<uint16_t>(csgsfs >> 16);
-    context.SegFs = static_cast<uint16_t>(csgsfs >> 32);
-    context.SegSs = static_cast<uint16_t>(csgsfs >> 48);
-    if (uc->uc_mcontext.fpregs != nullptr) {
-        static_assert(sizeof(*uc->uc_mcontext.fpregs) == sizeof context.FltSave);
-        memcpy(context.FltSave, uc->uc_mcontext.fpregs, sizeof context.FltSave);
-        context.MxCsr = uc->uc_mcontext.fpregs->mxcsr;
+    context.Rax = r.rax;
+    context.Rcx = r.rcx;
+    context.Rdx = r.rdx;
+    context.Rbx = r.rbx;
+    context.Rsp = r.rsp;
+    context.Rbp = r.rbp;
+    context.Rsi = r.rsi;
+    context.Rdi = r.rdi;
+    context.R8 = r.r8;
+    context.R9 = r.r9;
+    context.R10 = r.r10;
+    context.R11 = r.r11;
+    context.R12 = r.r12;
+    context.R13 = r.r13;
+    context.R14 = r.r14;
+    context.R15 = r.r15;
+    context.Rip = r.rip;
+    context.EFlags = static_cast<uint32_t>(r.eflags);
+    context.SegCs = r.cs;
+    context.SegSs = r.ss;
+    context.SegFs = r.fs;
+    context.SegGs = r.gs;
+    context.SegDs = r.ds;
+    context.SegEs = r.es;
+    if (fxsave != nullptr) {
+        memcpy(context.FltSave, fxsave, sizeof context.FltSave);
+        memcpy(&context.MxCsr, context.FltSave + 24, sizeof context.MxCsr); // FXSAVE's MXCSR
         context.ContextFlags |= kContextFloatingPoint;
     }
+}
+
+// The faulting thread, from the signal's ucontext.
+void FillContext(ContextAmd64& context, const ucontext_t* uc)
+{
+    const greg_t* g = uc->uc_mcontext.gregs;
+    auto u = [g](int i) { return static_cast<uint64_t>(g[i]); };
+    // cs, gs, fs and (on newer kernels) ss, 16 bits each.
+    const uint64_t csgsfs = u(REG_CSGSFS);
+    GeneralRegisters r{u(REG_RAX), u(REG_RCX), u(REG_RDX), u(REG_RBX), u(REG_RSP), u(REG_RBP),
+                       u(REG_RSI), u(REG_RDI), u(REG_R8), u(REG_R9), u(REG_R10), u(REG_R11),
+                       u(REG_R12), u(REG_R13), u(REG_R14), u(REG_R15), u(REG_RIP), u(REG_EFL),
+                       static_cast<uint16_t>(csgsfs), static_cast<uint16_t>(csgsfs >> 48),
+                       static_cast<uint16_t>(csgsfs >> 32), static_cast<uint16_t>(csgsfs >> 16), 0, 0};
+    static_assert(sizeof(*uc->uc_mcontext.fpregs) == sizeof(ContextAmd64::FltSave));
+    FillContext(context, r, uc->uc_mcontext.fpregs);
+}
+
+// A sibling thread stopped under ptrace; false when its registers cannot be
+// read.
+bool FillContext(ContextAmd64& context, pid_t tid)
+{
+    user_regs_struct g;
+    if (syscall(SYS_ptrace, PTRACE_GETREGS, tid, nullptr, &g) != 0)
+        return false;
+    user_fpregs_struct fp;
+    const bool haveFp = syscall(SYS_ptrace, PTRACE_GETFPREGS, tid, nullptr, &fp) == 0;
+    static_assert(sizeof fp == sizeof(ContextAmd64::FltSave));
+    auto s = [](unsigned long long v) { return static_cast<uint16_t>(v); };
+    GeneralRegisters r{g.rax, g.rcx, g.rdx, g.rbx, g.rsp, g.rbp, g.rsi, g.rdi, g.r8, g.r9, g.r10,
+                       g.r11, g.r12, g.r13, g.r14, g.r15, g.rip, g.eflags,
+                       s(g.cs), s(g.ss), s(g.fs), s(g.gs), s(g.ds), s(g.es)};
+    FillContext(context, r, haveFp ? &fp : nullptr);
+    return true;
 }
 
 // The stack range to save: from just below the stack pointer (the red zone)
@@ -706,54 +788,71 @@ StackSpan StackRange(uint64_t sp)
     return span;
 }
 
-void WriteThreadAndException(DumpFile& file, StreamDirectory& directory, pid_t threadId,
-                             const EXCEPTION_POINTERS* pointers)
+// Appends a thread's stack, found from its stack pointer; an empty
+// descriptor when it cannot be read.
+MemoryDescriptor WriteStack(DumpFile& file, uint64_t sp)
 {
-    Thread thread{};
-    thread.ThreadId = static_cast<uint32_t>(threadId);
-    MemoryDescriptor stack{0, {0, 0}};
-
-    if (pointers != nullptr && pointers->Context != nullptr) {
-        ContextAmd64 context;
-        FillContext(context, pointers->Context);
-        thread.ThreadContext = Location{sizeof context, file.Append(&context, sizeof context)};
-        StackSpan span = StackRange(context.Rsp);
-        stack = span.range;
-        if (stack.Memory.DataSize != 0) {
-            uint32_t rva = file.Reserve(stack.Memory.DataSize);
-            static const char zeros[4096] = {};
-            bool ok = true;
-            for (uint64_t done = 0; done < span.gap && ok;) {
-                uint64_t n = span.gap - done < sizeof zeros ? span.gap - done : sizeof zeros;
-                ok = file.WriteAt(rva + done, zeros, n);
-                done += n;
-            }
-            // Written straight from memory; the kernel reports an unreadable
-            // page as an error instead of faulting.
-            if (ok)
-                ok = file.WriteAt(rva + span.gap, reinterpret_cast<const void*>(stack.StartOfMemoryRange + span.gap),
-                                  stack.Memory.DataSize - span.gap);
-            if (!ok)
-                stack.Memory.DataSize = 0;
-            stack.Memory.Rva = rva;
-        }
-        thread.Stack = stack;
+    StackSpan span = StackRange(sp);
+    MemoryDescriptor stack = span.range;
+    if (stack.Memory.DataSize == 0)
+        return stack;
+    uint32_t rva = file.Reserve(stack.Memory.DataSize);
+    static const char zeros[4096] = {};
+    bool ok = true;
+    for (uint64_t done = 0; done < span.gap && ok;) {
+        uint64_t n = span.gap - done < sizeof zeros ? span.gap - done : sizeof zeros;
+        ok = file.WriteAt(rva + done, zeros, n);
+        done += n;
     }
+    // Written straight from memory (shared with the dumped process); the
+    // kernel reports an unreadable page as an error instead of faulting.
+    if (ok)
+        ok = file.WriteAt(rva + span.gap, reinterpret_cast<const void*>(stack.StartOfMemoryRange + span.gap),
+                          stack.Memory.DataSize - span.gap);
+    if (!ok)
+        stack.Memory.DataSize = 0;
+    stack.Memory.Rva = rva;
+    return stack;
+}
 
-    // A thread list of one, and a memory list holding its stack.
-#pragma pack(push, 1)
-    struct {
-        uint32_t count;
-        Thread thread;
-    } threadList{1, thread};
-    struct {
-        uint32_t count;
-        MemoryDescriptor range;
-    } memoryList{stack.Memory.DataSize != 0 ? 1u : 0u, stack};
-#pragma pack(pop)
-    directory.Add(ThreadListStream, Location{sizeof threadList, file.Append(&threadList, sizeof threadList)});
-    uint32_t memoryListSize = memoryList.count != 0 ? sizeof memoryList : sizeof memoryList.count;
-    directory.Add(MemoryListStream, Location{memoryListSize, file.Append(&memoryList, memoryListSize)});
+// The thread list (faulting thread first, then the stopped siblings), the
+// memory list of their stacks, and the exception stream. One dump at a time,
+// so the lists can live in static storage rather than on the helper's stack.
+Thread g_threads[kMaxThreads + 1];
+MemoryDescriptor g_stacks[kMaxThreads + 1];
+
+void WriteThreadsAndException(DumpFile& file, StreamDirectory& directory, pid_t threadId,
+                              const EXCEPTION_POINTERS* pointers, const pid_t* siblings, int siblingCount)
+{
+    uint32_t threadCount = 0;
+    uint32_t stackCount = 0;
+    for (int i = -1; i < siblingCount; ++i) {
+        Thread thread{};
+        thread.ThreadId = static_cast<uint32_t>(i < 0 ? threadId : siblings[i]);
+        ContextAmd64 context;
+        if (i < 0) {
+            if (pointers == nullptr || pointers->Context == nullptr)
+                continue;
+            FillContext(context, pointers->Context);
+        } else if (!FillContext(context, siblings[i])) {
+            continue;
+        }
+        thread.ThreadContext = Location{sizeof context, file.Append(&context, sizeof context)};
+        thread.Stack = WriteStack(file, context.Rsp);
+        if (thread.Stack.Memory.DataSize != 0)
+            g_stacks[stackCount++] = thread.Stack;
+        g_threads[threadCount++] = thread;
+    }
+    const uint32_t threadListSize = static_cast<uint32_t>(sizeof threadCount + threadCount * sizeof(Thread));
+    uint32_t rva = file.Reserve(threadListSize);
+    file.WriteAt(rva, &threadCount, sizeof threadCount);
+    file.WriteAt(rva + sizeof threadCount, g_threads, threadCount * sizeof(Thread));
+    directory.Add(ThreadListStream, Location{threadListSize, rva});
+    const uint32_t memoryListSize = static_cast<uint32_t>(sizeof stackCount + stackCount * sizeof(MemoryDescriptor));
+    rva = file.Reserve(memoryListSize);
+    file.WriteAt(rva, &stackCount, sizeof stackCount);
+    file.WriteAt(rva + sizeof stackCount, g_stacks, stackCount * sizeof(MemoryDescriptor));
+    directory.Add(MemoryListStream, Location{memoryListSize, rva});
 
     if (pointers != nullptr) {
         Exception exception{};
@@ -767,7 +866,8 @@ void WriteThreadAndException(DumpFile& file, StreamDirectory& directory, pid_t t
             if (info->si_code > 0)
                 exception.Record.ExceptionAddress = reinterpret_cast<uint64_t>(info->si_addr);
         }
-        exception.ThreadContext = thread.ThreadContext;
+        exception.ThreadContext = threadCount > 0 && g_threads[0].ThreadId == static_cast<uint32_t>(threadId)
+                                      ? g_threads[0].ThreadContext : Location{0, 0};
         directory.Add(ExceptionStream, Location{sizeof exception, file.Append(&exception, sizeof exception)});
     }
 }
@@ -854,30 +954,39 @@ void WriteProcFile(DumpFile& file, StreamDirectory& directory, uint32_t type, co
         directory.Add(type, location);
 }
 
-} // namespace
+// ---- Stopping the other threads -------------------------------------------------
 
-extern "C" __attribute__((visibility("default"))) int
-MiniDumpWriteDump(pid_t ProcessId, int hFile, MINIDUMP_TYPE /*DumpType*/,
-                  const MINIDUMP_EXCEPTION_INFORMATION* ExceptionParam,
-                  const MINIDUMP_USER_STREAM_INFORMATION* /*UserStreamParam*/,
-                  const MINIDUMP_CALLBACK_INFORMATION* /*CallbackParam*/)
+// What the faulting thread hands the helper (one dump at a time).
+struct DumpJob {
+    pid_t processId;
+    int file;
+    const MINIDUMP_EXCEPTION_INFORMATION* exception;
+    int gate; // read end of a pipe: one byte once the helper may trace us
+    int result;
+};
+DumpJob g_job;
+pid_t g_siblings[kMaxThreads];
+alignas(16) char g_helperStack[256 * 1024];
+
+int WriteDump(const DumpJob& job, const pid_t* siblings, int siblingCount)
 {
-    if (hFile < 0)
+    if (job.file < 0)
         return 0;
-    DumpFile file(hFile);
+    DumpFile file(job.file);
     StreamDirectory directory;
     // Header and directory first, filled in at the end.
     file.Reserve(sizeof(Header) + kMaxStreams * sizeof(Directory));
 
     WriteSystemInfo(file, directory);
-    WriteMiscInfo(file, directory, ProcessId);
-    WriteThreadAndException(file, directory, ExceptionParam != nullptr ? ExceptionParam->ThreadId : 0,
-                            ExceptionParam != nullptr ? ExceptionParam->ExceptionPointers : nullptr);
+    WriteMiscInfo(file, directory, job.processId);
+    WriteThreadsAndException(file, directory, job.exception != nullptr ? job.exception->ThreadId : 0,
+                             job.exception != nullptr ? job.exception->ExceptionPointers : nullptr,
+                             siblings, siblingCount);
     WriteModuleList(file, directory);
-    WriteProcFile(file, directory, LinuxMapsStream, "/proc/self/maps");
-    WriteProcFile(file, directory, LinuxProcStatusStream, "/proc/self/status");
-    WriteProcFile(file, directory, LinuxCmdLineStream, "/proc/self/cmdline");
-    WriteProcFile(file, directory, LinuxAuxvStream, "/proc/self/auxv");
+    WriteProcFile(file, directory, LinuxMapsStream, ProcPath("maps").text);
+    WriteProcFile(file, directory, LinuxProcStatusStream, ProcPath("status").text);
+    WriteProcFile(file, directory, LinuxCmdLineStream, ProcPath("cmdline").text);
+    WriteProcFile(file, directory, LinuxAuxvStream, ProcPath("auxv").text);
 
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -890,4 +999,112 @@ MiniDumpWriteDump(pid_t ProcessId, int hFile, MINIDUMP_TYPE /*DumpType*/,
     file.WriteAt(0, &header, sizeof header);
     file.WriteAt(sizeof header, directory.Entries(), static_cast<size_t>(directory.Count()) * sizeof(Directory));
     return file.Ok() ? 1 : 0;
+}
+
+long Ptrace(long request, pid_t tid)
+{
+    return syscall(SYS_ptrace, request, tid, nullptr, nullptr);
+}
+
+// Waits, at most about two seconds, until the thread we interrupted stops.
+bool WaitForStop(pid_t tid)
+{
+    for (int i = 0; i < 2000; ++i) {
+        int status = 0;
+        long r = syscall(SYS_wait4, tid, &status, __WALL | WNOHANG, nullptr);
+        if (r == tid)
+            return WIFSTOPPED(status);
+        if (r < 0)
+            return false;
+        timespec pause{0, 1000 * 1000};
+        syscall(SYS_nanosleep, &pause, nullptr);
+    }
+    return false;
+}
+
+// Stops every thread of the dumped process but the faulting one, from
+// /proc/<pid>/task; returns how many are stopped, in g_siblings. A thread
+// that refuses (ptrace not allowed, already traced) is left out.
+int StopSiblings(pid_t faulting)
+{
+    int fd = static_cast<int>(SysOpen(ProcPath("task").text, O_RDONLY | O_DIRECTORY));
+    if (fd < 0)
+        return 0;
+    int count = 0;
+    alignas(8) char entries[4096];
+    long n;
+    while ((n = syscall(SYS_getdents64, fd, entries, sizeof entries)) > 0) {
+        for (long pos = 0; pos < n;) {
+            // struct linux_dirent64: inode, offset, record length, type, name.
+            uint16_t length;
+            memcpy(&length, entries + pos + 16, sizeof length);
+            const char* name = entries + pos + 19;
+            pos += length;
+            pid_t tid = 0;
+            for (const char* c = name; *c >= '0' && *c <= '9'; ++c)
+                tid = tid * 10 + (*c - '0');
+            if (tid <= 0 || tid == faulting || count == kMaxThreads)
+                continue;
+            if (Ptrace(PTRACE_SEIZE, tid) != 0)
+                continue;
+            if (Ptrace(PTRACE_INTERRUPT, tid) == 0 && WaitForStop(tid))
+                g_siblings[count++] = tid;
+            else
+                Ptrace(PTRACE_DETACH, tid); // or the helper's exit lets it go
+        }
+    }
+    SysClose(fd);
+    return count;
+}
+
+int HelperMain(void*)
+{
+    char go;
+    while (SysRead(g_job.gate, &go, 1) < 0) {
+    }
+    const int count = StopSiblings(g_job.exception != nullptr ? g_job.exception->ThreadId : 0);
+    g_job.result = WriteDump(g_job, g_siblings, count);
+    for (int i = 0; i < count; ++i)
+        Ptrace(PTRACE_DETACH, g_siblings[i]);
+    return 0;
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) int
+MiniDumpWriteDump(pid_t ProcessId, int hFile, MINIDUMP_TYPE /*DumpType*/,
+                  const MINIDUMP_EXCEPTION_INFORMATION* ExceptionParam,
+                  const MINIDUMP_USER_STREAM_INFORMATION* /*UserStreamParam*/,
+                  const MINIDUMP_CALLBACK_INFORMATION* /*CallbackParam*/)
+{
+    SetProcDir(ProcessId);
+    g_job = DumpJob{ProcessId, hFile, ExceptionParam, -1, 0};
+    int gate[2];
+    if (hFile >= 0 && syscall(SYS_pipe2, gate, O_CLOEXEC) == 0) {
+        g_job.gate = gate[0];
+        // Shares memory, files and folder with us, has a stack of its own,
+        // and sends no signal when it ends (the program's SIGCHLD handling
+        // never sees it).
+        const pid_t helper = clone(HelperMain, g_helperStack + sizeof g_helperStack,
+                                   CLONE_VM | CLONE_FS | CLONE_FILES | CLONE_UNTRACED, nullptr);
+        if (helper > 0) {
+            // Under Yama's ptrace_scope 1 only an ancestor may trace us,
+            // unless we name the tracer.
+            if (syscall(SYS_prctl, PR_SET_PTRACER, helper, 0, 0, 0) != 0)
+                syscall(SYS_prctl, PR_SET_PTRACER, PR_SET_PTRACER_ANY, 0, 0, 0);
+            const char go = 1;
+            syscall(SYS_write, gate[1], &go, 1);
+            int status = 0;
+            while (syscall(SYS_wait4, helper, &status, __WALL, nullptr) < 0 && errno == EINTR) {
+            }
+            syscall(SYS_prctl, PR_SET_PTRACER, 0, 0, 0, 0);
+            SysClose(gate[0]);
+            SysClose(gate[1]);
+            return g_job.result;
+        }
+        SysClose(gate[0]);
+        SysClose(gate[1]);
+    }
+    // No helper: the faulting thread alone.
+    return WriteDump(g_job, nullptr, 0);
 }
