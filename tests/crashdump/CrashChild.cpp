@@ -3,6 +3,7 @@
 // application passes them), then crashes as MODE says. Exit 0 = the check of
 // "restores" held, 2 = bad usage, 3 = a check failed.
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -38,17 +39,16 @@ __attribute__((noinline)) int OverflowTheStack(int depth)
 {
     volatile char frame[1024];
     frame[0] = static_cast<char>(depth);
-    if (g_sink == -1) // never: keeps the compiler from calling this endless
-        return 0;
-    return OverflowTheStack(depth + 1) + frame[0]; // not a tail call
+    // Not a tail call; the test of g_sink keeps the compiler from calling
+    // this endless.
+    return g_sink == -1 ? 0 : OverflowTheStack(depth + 1) + frame[0];
 }
 
 long UtcOffsetNow()
 {
     const time_t now = time(nullptr);
     tm local{};
-    localtime_r(&now, &local);
-    return local.tm_gmtoff;
+    return localtime_r(&now, &local)->tm_gmtoff;
 }
 
 void CustomHandler(int) {}
@@ -65,20 +65,13 @@ int main(int argc, char** argv)
     if (mode == "restores") { // the destructor puts a previous handler back
         std::signal(SIGSEGV, CustomHandler);
         { CCrashDumpWriter writer(base, dir); }
-        struct sigaction now {};
-        sigaction(SIGSEGV, nullptr, &now);
-        return now.sa_handler == CustomHandler ? 0 : 3;
+        return std::signal(SIGSEGV, SIG_DFL) == CustomHandler ? 0 : 3;
     }
     static CCrashDumpWriter s_writer(base, dir);
-    if (mode == "zone-change") { // crash once the zone has changed its offset
-        const long start = UtcOffsetNow();
-        for (int i = 0; i < 1000 && UtcOffsetNow() == start; ++i) {
-            timespec pause{0, 10 * 1000 * 1000};
-            nanosleep(&pause, nullptr);
-        }
-        CrashByNullDereference();
-    }
-    if (mode == "segv")
+    // "zone-change": crash once the zone has changed its offset (within 10 s).
+    for (long start = UtcOffsetNow(), i = 0; mode == "zone-change" && i < 1000 && UtcOffsetNow() == start; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (mode == "segv" || mode == "zone-change")
         CrashByNullDereference();
     if (mode == "abort-thread")
         MainThreadWaitsForWorker(AbortOnSecondThread);
