@@ -35,8 +35,8 @@ public:
     CCrashDumpWriter(const CCrashDumpWriter&) = delete;
     CCrashDumpWriter& operator=(const CCrashDumpWriter&) = delete;
 
-    // The filter: writes the dump for the faulting thread (the calling one)
-    // and returns EXCEPTION_CONTINUE_SEARCH (0) on every path. Called by the
+    // The filter: writes the dump of every thread, with the calling one as
+    // the faulting thread, and returns EXCEPTION_CONTINUE_SEARCH (0) on every path. Called by the
     // fatal-signal handler; async-signal-safe.
     static long OnUnhandledException(EXCEPTION_POINTERS* pExceptionInfo);
 

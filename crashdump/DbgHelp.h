@@ -34,8 +34,11 @@ typedef struct _MINIDUMP_EXCEPTION_INFORMATION {
 typedef struct _MINIDUMP_USER_STREAM_INFORMATION MINIDUMP_USER_STREAM_INFORMATION;
 typedef struct _MINIDUMP_CALLBACK_INFORMATION MINIDUMP_CALLBACK_INFORMATION;
 
-// Writes a minidump of the calling process into hFile (an open, writable file
-// descriptor positioned anywhere; the dump is written from offset 0).
+// Writes a minidump of the calling process, every thread of it, into hFile
+// (an open, writable file descriptor positioned anywhere; the dump is written
+// from offset 0). The other threads are stopped while it is written, by a
+// helper process that traces them; where tracing is not allowed, the dump
+// holds the faulting thread alone.
 // Async-signal-safe: no heap, no stdio, no locks. Returns 1 on success, 0 when
 // some part could not be written.
 int MiniDumpWriteDump(pid_t ProcessId, int hFile, MINIDUMP_TYPE DumpType,
