@@ -36,8 +36,8 @@ public:
     CCrashDumpWriter& operator=(const CCrashDumpWriter&) = delete;
 
     // The filter: writes the dump of every thread, with the calling one as
-    // the faulting thread, and returns EXCEPTION_CONTINUE_SEARCH (0) on every path. Called by the
-    // fatal-signal handler; async-signal-safe.
+    // the faulting thread, and returns EXCEPTION_CONTINUE_SEARCH (0) on every
+    // path. Called by the fatal-signal handler; async-signal-safe.
     static long OnUnhandledException(EXCEPTION_POINTERS* pExceptionInfo);
 
     // Fills the base name from the executable's file name.
