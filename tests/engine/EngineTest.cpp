@@ -186,6 +186,7 @@ TEST(Engine, PauseHoldsAndDeletedFilesStopTheDownloadUntilResumed)
     Download r(p, save.Path());
     ASSERT_TRUE(r.Until([&] { return r.Done() >= 2 * MiB; }, 60));
     r.h.pause();
+    EXPECT_TRUE(r.h.status().paused);
     ASSERT_TRUE(r.Until([&] { return r.h.status().num_peers == 0; }, 10));
     const std::int64_t atPause = r.Done();
     // Pieces already received may still be verified; nothing more comes.
