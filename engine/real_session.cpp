@@ -1,6 +1,5 @@
 // The real engine: engine::session over a libtorrent 2.0 session.
 #include <algorithm>
-#include <cstdlib>
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
@@ -367,33 +366,10 @@ private:
 
 }  // namespace
 
-namespace {
-
-// libtorrent converts file names between UTF-8 and the locale's encoding
-// unless $LANG names UTF-8, spelt exactly "UTF-8". Every name here is UTF-8:
-// the torrent's file names and the folder from the picker. With LANG unset,
-// or spelt "en_US.utf8", files with non-ASCII names would go to disk under
-// other names, and a later run over the folder would not find them. So LANG
-// names UTF-8 before the engine starts, ending in it, the language kept
-// ("en_US.utf8" -> "en_US.UTF-8", unset -> "C.UTF-8"; a modifier such as
-// "@euro" is dropped). The C library finds the same locale under either
-// spelling of the codeset.
-void keep_file_names_utf8()
-{
-    const char* lang = std::getenv("LANG");
-    std::string value = lang != nullptr ? lang : "";
-    const std::string utf8 = ".UTF-8";
-    if (value.size() >= utf8.size() && value.compare(value.size() - utf8.size(), utf8.size(), utf8) == 0) return;
-    if (const auto cut = value.find_first_of(".@"); cut != std::string::npos) value.erase(cut);
-    if (value.empty() || value == "POSIX") value = "C";
-    ::setenv("LANG", (value + utf8).c_str(), 1);
-}
-
-}  // namespace
-
+// LANG names UTF-8 before the program starts any thread (AfxUseUtf8Locale
+// at the start of main): libtorrent keys its file-name conversion on it.
 std::unique_ptr<session> make_session(const fingerprint& fp)
 {
-    keep_file_names_utf8();
     return std::make_unique<real_session>(fp);
 }
 
