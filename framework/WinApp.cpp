@@ -156,7 +156,6 @@ BOOL AfxLoadString(UINT id, CString& text)
 
 int AfxWinMain(int argc, char** argv)
 {
-    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication application(argc, argv);
     AfxWinInit(argc > 0 ? argv[0] : nullptr);
     CWinApp* app = AfxGetApp();
