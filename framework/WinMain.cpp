@@ -1,12 +1,9 @@
 // The process entry belongs to the framework, as WinMain does in MFC. It is
 // alone in this file so that programs with a main of their own (the tests)
 // do not pull it in.
-#include "framework/Utf8Locale.h"
 #include "framework/WinApp.h"
 
 int main(int argc, char** argv)
 {
-    // Before Qt or the engine start a thread.
-    AfxUseUtf8Locale();
     return AfxWinMain(argc, argv);
 }
