@@ -1,12 +1,13 @@
 // The real engine: engine::session over a libtorrent 2.0 session.
 #include <algorithm>
-#include <cstdlib>
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/alert_types.hpp>
+#include <libtorrent/announce_entry.hpp>
 #include <libtorrent/extensions/ut_pex.hpp>
 #include <libtorrent/fingerprint.hpp>
 #include <libtorrent/peer_info.hpp>
@@ -259,9 +260,10 @@ public:
         for (lt::alert* a : alerts) {
             switch (a->type()) {
             case lt::tracker_error_alert::alert_type:
-                kinds.push_back(alert_kind::tracker_error);
+                kinds.push_back(on_tracker_error(*static_cast<lt::tracker_error_alert*>(a)));
                 break;
             case lt::tracker_reply_alert::alert_type:
+                m_failed_announces.erase(tracker_key(*static_cast<lt::tracker_reply_alert*>(a)));
                 kinds.push_back(alert_kind::tracker_reply);
                 break;
             case lt::file_error_alert::alert_type:
@@ -338,6 +340,40 @@ private:
         m_ses.apply_settings(std::move(p));
     }
 
+    // libtorrent announces to a tracker once from every local address it
+    // listens on (and once per protocol of a hybrid torrent), so with a second
+    // interface (docker0, a VPN) one failed announce round brings several
+    // errors. The watchdog counts rounds: an error is passed on only once every
+    // announce of the round has failed since the last one passed on; the rest
+    // are "other". A reply from the tracker starts the round afresh.
+    using tracker_key_t = std::pair<lt::torrent_handle, std::string>;
+    using announce_t = std::pair<lt::tcp::endpoint, lt::protocol_version>;
+    static tracker_key_t tracker_key(const lt::tracker_alert& a) { return {a.handle, a.tracker_url()}; }
+
+    alert_kind on_tracker_error(const lt::tracker_error_alert& a)
+    {
+        std::vector<announce_t>& failed = m_failed_announces[tracker_key(a)];
+        failed.emplace_back(a.local_endpoint, a.version);
+        std::vector<lt::announce_entry> trackers;
+        lt::info_hash_t hashes;
+        try {
+            trackers = a.handle.trackers();
+            hashes = a.handle.info_hashes();
+        } catch (const lt::system_error&) {
+            // the torrent is gone: nothing to wait for
+        }
+        for (const lt::announce_entry& t : trackers) {
+            if (t.url != a.tracker_url()) continue;
+            for (const lt::announce_endpoint& e : t.endpoints)
+                for (auto v : {lt::protocol_version::V1, lt::protocol_version::V2})
+                    if (e.enabled && hashes.has(v) &&
+                        std::find(failed.begin(), failed.end(), announce_t{e.local_endpoint, v}) == failed.end())
+                        return alert_kind::other;  // this round still runs
+        }
+        failed.clear();
+        return alert_kind::tracker_error;
+    }
+
     // The engine falls back to upload-only on a full disk and posts the error
     // once per failed write; pause the torrent so that it visibly stops until
     // the user resumes it.
@@ -360,6 +396,7 @@ private:
     }
 
     lt::session m_ses;
+    std::map<tracker_key_t, std::vector<announce_t>> m_failed_announces;  // UI thread only (pop_alerts)
     int m_half_open = 0;
     std::mutex m_mutex;
     std::vector<std::shared_ptr<real_torrent>> m_torrents;
@@ -367,33 +404,10 @@ private:
 
 }  // namespace
 
-namespace {
-
-// libtorrent converts file names between UTF-8 and the locale's encoding
-// unless $LANG names UTF-8, spelt exactly "UTF-8". Every name here is UTF-8:
-// the torrent's file names and the folder from the picker. With LANG unset,
-// or spelt "en_US.utf8", files with non-ASCII names would go to disk under
-// other names, and a later run over the folder would not find them. So LANG
-// names UTF-8 before the engine starts, ending in it, the language kept
-// ("en_US.utf8" -> "en_US.UTF-8", unset -> "C.UTF-8"; a modifier such as
-// "@euro" is dropped). The C library finds the same locale under either
-// spelling of the codeset.
-void keep_file_names_utf8()
-{
-    const char* lang = std::getenv("LANG");
-    std::string value = lang != nullptr ? lang : "";
-    const std::string utf8 = ".UTF-8";
-    if (value.size() >= utf8.size() && value.compare(value.size() - utf8.size(), utf8.size(), utf8) == 0) return;
-    if (const auto cut = value.find_first_of(".@"); cut != std::string::npos) value.erase(cut);
-    if (value.empty() || value == "POSIX") value = "C";
-    ::setenv("LANG", (value + utf8).c_str(), 1);
-}
-
-}  // namespace
-
+// LANG names UTF-8 before the program starts any thread (AfxUseUtf8Locale
+// at the start of main): libtorrent keys its file-name conversion on it.
 std::unique_ptr<session> make_session(const fingerprint& fp)
 {
-    keep_file_names_utf8();
     return std::make_unique<real_session>(fp);
 }
 

@@ -1,5 +1,7 @@
 #include "framework/WinApp.h"
 
+#include "framework/CloseSignals.h"
+#include "framework/Utf8Locale.h"
 #include "framework/Wnd.h"
 
 #include <QApplication>
@@ -156,8 +158,11 @@ BOOL AfxLoadString(UINT id, CString& text)
 
 int AfxWinMain(int argc, char** argv)
 {
-    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    // While the process has one thread, before Qt or the engine start any.
+    AfxUseUtf8Locale();
+    AfxInstallCloseSignals();
     QApplication application(argc, argv);
+    AfxWatchCloseSignals();
     AfxWinInit(argc > 0 ? argv[0] : nullptr);
     CWinApp* app = AfxGetApp();
     if (!app)

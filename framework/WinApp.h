@@ -43,8 +43,10 @@ int AfxMessageBox(const CString& text, UINT type = MB_OK, UINT helpId = 0);
 // String resource `id` (":/strings/<id>.txt", UTF-8). FALSE when missing.
 BOOL AfxLoadString(UINT id, CString& text);
 
-// What main() runs: creates the QApplication, names the application after
-// the executable, and calls InitInstance of the registered object.
+// What main() runs, first thing: makes LANG name UTF-8 and installs the
+// close signals while the process has one thread, then creates the
+// QApplication, names the application after the executable, and calls
+// InitInstance of the registered object.
 int AfxWinMain(int argc, char** argv);
 // Names the application after the executable (/proc/self/exe, else argv0).
 // AfxWinMain calls it; tests that make their own QApplication call it too.

@@ -21,6 +21,7 @@
 // | 216                      | 110x107  | about box: the maker's logo            |
 // | 217                      | 275x2    | about box: horizontal rule             |
 // | icon 200                 | 16/32/48 | application icon                       |
+// | icon 212 213             | 16/32/48 | spare icons, shown by no code          |
 // | string 101               |          | system menu's about item               |
 //
 // Button bitmaps are listed as up, down, focus, disabled.

@@ -16,7 +16,9 @@ bool BrowseForFolder(QWidget* owner, QString title, char16_t* out, std::size_t c
 {
     QFileDialog dialog(owner, title);
     dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    // The desktop's own picker where Qt's platform theme offers one (GNOME,
+    // KDE), Qt's otherwise; it keeps the title either way.
+    dialog.setOptions(QFileDialog::ShowDirsOnly);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
     if (dialog.exec() != QDialog::Accepted)

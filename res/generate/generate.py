@@ -2,7 +2,8 @@
 """Draws Corvane's artwork and writes it into res/ (or into --out DIR).
 
   bitmaps/<id>.bmp      16-bit 5-5-5 BMP files, by resource id
-  icons/200/<n>.png     the application icon at 16, 32 and 48 pixels
+  icons/<id>/<n>.png    the application icon (200) and the two spare icons
+                        (212, 213), each at 16, 32 and 48 pixels
   strings/101.txt       the about item's text (UTF-8)
   corvane.desktop       the desktop entry, and corvane.png its 48 px icon
 
@@ -313,10 +314,12 @@ def draw_rule():
     return c
 
 
-# --- the application icon (200) ------------------------------------------
+# --- the icons: the application icon (200) and two spares (212, 213) -----
+# All three share the frame; the spares (kept in the resources, shown by no
+# code) carry the Pause/Resume button's two states as their symbol.
 
 
-def draw_icon(s):
+def draw_icon(s, symbol='arrow'):
     c = Canvas(s, s, (0, 0, 0), alpha=0.0)
     k = s / 48.0
     rad = 10 * k
@@ -324,13 +327,22 @@ def draw_icon(s):
     c.rrect(0.5 * k, 0.5 * k, s - 0.5 * k, s - 0.5 * k, rad, '#56657f')
     c.rrect(0.5 * k + 1, 0.5 * k + 1, s - 0.5 * k - 1, s - 0.5 * k - 1, rad - 1,
             lambda x, y: grad(y / s))
-    # a download arrow into a tray, in amber
     pen = max(2.0, 5.0 * k)
     mid = s / 2.0
-    c.strokes([(mid, 9 * k, mid, 29 * k)], pen, AMBER)
-    c.polygon([(mid - 11 * k, 22 * k), (mid + 11 * k, 22 * k), (mid, 34 * k)], AMBER)
-    c.strokes([(11 * k, 32 * k, 11 * k, 38.5 * k), (11 * k, 38.5 * k, s - 11 * k, 38.5 * k),
-               (s - 11 * k, 38.5 * k, s - 11 * k, 32 * k)], max(1.5, 3.6 * k), WHITE)
+    if symbol == 'arrow':
+        # a download arrow into a tray, in amber
+        c.strokes([(mid, 9 * k, mid, 29 * k)], pen, AMBER)
+        c.polygon([(mid - 11 * k, 22 * k), (mid + 11 * k, 22 * k), (mid, 34 * k)], AMBER)
+        c.strokes([(11 * k, 32 * k, 11 * k, 38.5 * k), (11 * k, 38.5 * k, s - 11 * k, 38.5 * k),
+                   (s - 11 * k, 38.5 * k, s - 11 * k, 32 * k)], max(1.5, 3.6 * k), WHITE)
+    elif symbol == 'pause':
+        # two amber bars
+        bar = max(2.0, 6.0 * k)
+        c.strokes([(mid - 7 * k, 13 * k, mid - 7 * k, 35 * k),
+                   (mid + 7 * k, 13 * k, mid + 7 * k, 35 * k)], bar, AMBER)
+    else:
+        # 'play': a white triangle pointing right
+        c.polygon([(mid - 8 * k, 12 * k), (mid - 8 * k, 36 * k), (mid + 12 * k, 24 * k)], WHITE)
     return c
 
 
@@ -365,11 +377,12 @@ def main():
     for rid, canvas in sorted(bitmaps.items()):
         write(os.path.join(out, 'bitmaps', '%d.bmp' % rid),
               bmp555(to555(canvas, dither=rid not in (152, 217))))
-    for s in (16, 32, 48):
-        png = png_rgba(draw_icon(s))
-        write(os.path.join(out, 'icons', '200', '%d.png' % s), png)
-        if s == 48:
-            write(os.path.join(out, 'corvane.png'), png)
+    for rid, symbol in ((200, 'arrow'), (212, 'pause'), (213, 'play')):
+        for s in (16, 32, 48):
+            png = png_rgba(draw_icon(s, symbol))
+            write(os.path.join(out, 'icons', str(rid), '%d.png' % s), png)
+            if rid == 200 and s == 48:
+                write(os.path.join(out, 'corvane.png'), png)
     write(os.path.join(out, 'strings', '101.txt'), ABOUT_ITEM.encode('utf-8'))
     write(os.path.join(out, 'corvane.desktop'), DESKTOP_ENTRY.encode('utf-8'))
     return 0
