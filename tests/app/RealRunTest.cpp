@@ -153,6 +153,17 @@ TEST(RealRun, WebSeedAloneDeliversEveryFile)
     EXPECT_EQ(DifferingFiles(p, save.Path()), kNone);
 }
 
+// A reply that is not a torrent: message (5), then the window closes by itself.
+TEST(RealRun, NotATorrentShowsMessageFiveAndCloses)
+{
+    TempDir save("corvane-rr-bad");
+    WindowRun run("<!DOCTYPE html><html><body><h1>502 Bad Gateway</h1></body></html>\n");
+    run.dlg->deadline = 10s;
+    run.Go(save.Path());
+    EXPECT_EQ(run.result, IDCANCEL);
+    EXPECT_EQ(run.Messages(), std::vector<std::string>{"Cannot connect to server. Please check your network. (5)"});
+}
+
 // Open files, and threads other than Qt's pooled workers (a bounded pool
 // whose threads come and go by themselves).
 std::pair<int, int> Held()
