@@ -20,6 +20,7 @@ port=80
 work=$(mktemp -d) artifacts=$PWD/artifacts
 run=$work/run dl=$work/download data="$work/data/Corvane Pack"
 mkdir -p -m 700 "$run" "$dl"
+trap 'kill "${xvfb:-0}" 2>/dev/null && wait "$xvfb"; rm -rf "$work"' EXIT
 export SWARM_WORK=$work SWARM_SEEDER_LIMIT=$((3 << 20))
 source "$src/demo/swarm.sh"
 swarm_private_network
@@ -53,7 +54,7 @@ start() {
     echo $! >"$work/$1.pid"
     wait $!
     echo $? >"$work/$1.status"
-  ) &
+  ) 2>/dev/null &
 }
 choose_folder() {
   local picker="Select the directory you would like to save the file to"
@@ -79,6 +80,7 @@ swarm_tracker 6969 "$(cat "$work/infohash")"
 swarm_seeder 6991 "$work/pack.torrent" "$work/data"
 
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
 wait_for 15 "Xvfb" test -s "$work/display"
 export DISPLAY=:$(cat "$work/display")
 openbox >"$work/openbox.log" 2>&1 &
