@@ -4,7 +4,8 @@
 # a slowed aria2c seeder. The folder is typed into the picker; a second copy
 # says another program is running and ends; the first is killed (-9)
 # mid-download; a new start over the same folder completes with every file
-# right, shows it, and Close ends it without a question.
+# right (non-ASCII names included), shows it, and Close ends it without a
+# question.
 #
 #   program-test.sh SOURCE_DIR PROGRAM CONFIG_HOST
 #
@@ -73,7 +74,7 @@ shows_complete() {
 }
 
 "$src/demo/make-payload" "$work" pack.torrent "Corvane Pack" http://127.0.0.1:6969/announce \
-  Data/base.pak:16 Movies/intro.bin:7 readme.txt:1 2>/dev/null
+  Data/base.pak:16 "Movies/인트로 é.bin:7" readme.txt:1 2>/dev/null
 printf '7|http://%s/|||http://%s/pack.torrent' "$host" "$host" >"$work/dncgi.txt"
 swarm_server "$port" "$work/dncgi.txt" "$work/pack.torrent" "$work/data"
 swarm_tracker 6969 "$(cat "$work/infohash")"
