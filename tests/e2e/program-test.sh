@@ -21,7 +21,15 @@ port=80
 work=$(mktemp -d) artifacts=$PWD/artifacts
 run=$work/run dl=$work/download data="$work/data/Corvane Pack"
 mkdir -p -m 700 "$run" "$dl"
-trap 'kill "${xvfb:-0}" 2>/dev/null && wait "$xvfb"; rm -rf "$work"' EXIT
+cleanup() {
+  set +e
+  kill -KILL $(cat "$work"/*.pid 2>/dev/null) 2>/dev/null
+  swarm_stop
+  kill "${xvfb:-0}" "${wm:-0}" 2>/dev/null
+  wait
+  rm -rf "$work"
+}
+trap cleanup EXIT
 export SWARM_WORK=$work SWARM_SEEDER_LIMIT=$((3 << 20))
 source "$src/demo/swarm.sh"
 swarm_private_network
@@ -85,6 +93,7 @@ xvfb=$!
 wait_for 15 "Xvfb" test -s "$work/display"
 export DISPLAY=:$(cat "$work/display")
 openbox >"$work/openbox.log" 2>&1 &
+wm=$!
 wait_for 15 "openbox" eval 'xdotool get_num_desktops | grep -q "^[0-9]"'
 
 start first "$prog"
