@@ -82,7 +82,7 @@ shows_complete() {
 }
 
 "$src/demo/make-payload" "$work" pack.torrent "Corvane Pack" http://127.0.0.1:6969/announce \
-  Data/base.pak:16 "Movies/인트로 é.bin:7" readme.txt:1 2>/dev/null
+  Data/base.pak:10 "Movies/인트로 é.bin:5" readme.txt:1 2>/dev/null
 printf '7|http://%s/|||http://%s/pack.torrent' "$host" "$host" >"$work/dncgi.txt"
 swarm_server "$port" "$work/dncgi.txt" "$work/pack.torrent" "$work/data"
 swarm_tracker 6969 "$(cat "$work/infohash")"
@@ -98,7 +98,7 @@ wait_for 15 "openbox" eval 'xdotool get_num_desktops | grep -q "^[0-9]"'
 
 start first "$prog"
 choose_folder
-wait_for 60 "a quarter on disk" on_disk $((6 << 20))
+wait_for 60 "a quarter on disk" on_disk $((4 << 20))
 
 cp "$prog" "$work/Corvane Copy"
 start copy "$work/Corvane Copy"
