@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The shipped program as a user meets it, on the demo's kit: under Xvfb with
 # openbox, the stand-in server (configuration text, .torrent), opentracker and
-# a slowed aria2c seeder. The folder is typed into the picker; a second copy
-# says another program is running and ends; the first is killed (-9)
+# a slowed aria2c seeder. The folder is typed into the picker; a second copy,
+# under another file name, says another program is running (in a box with
+# that name as its caption) and ends; the first is killed (-9)
 # mid-download; a new start over the same folder completes with every file
 # right (non-ASCII names included), shows it, and Close ends it without a
 # question.
