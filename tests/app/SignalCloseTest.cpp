@@ -10,10 +10,19 @@
 #include <fstream>
 #include <iterator>
 
-#include "tests/app/RealDialogHarness.h"
+#include "app/Configuration.h"
+#include "tests/support/DrivenDialog.h"
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/ModalAnswerer.h"
 #include "tests/support/Swarm.h"
 
 namespace {
+
+class Dlg : public DrivenDialog<Dlg>
+{
+public:
+    Dlg() { deadline = std::chrono::seconds(120); }
+};
 
 // "--program TORRENT FOLDER": the program's own start (AfxWinMain) with the
 // real window and engine, fed from a loopback server, offscreen.
@@ -24,9 +33,14 @@ public:
     BOOL InitInstance() override
     {
         std::ifstream in(argv[2], std::ios::binary);
-        realdlg::RealRun run;
-        run.Serve(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
-        run.Run(std::string(argv[3]));
+        HttpTestServer server;
+        server.Serve("/pack.torrent", std::string(std::istreambuf_iterator<char>(in), {}));
+        server.Serve("/dncgi.txt", "7|http://home.example/|||" + server.Url("/pack.torrent"));
+        ModalAnswerer answerer;
+        answerer.ChooseFolder(QString::fromLocal8Bit(argv[3]));
+        SetConfigurationAddressForTesting(server.WideUrl("/dncgi.txt"));
+        Dlg dlg;
+        dlg.Run();
         return FALSE;
     }
 };
