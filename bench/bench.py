@@ -16,21 +16,25 @@ downloads, Corvane and aria2c in alternating order, and measures for each:
 - process: wall seconds from start to exit, user + system CPU seconds and
   peak RSS of the downloader's own process (GNU time).
 
+An aria2c seeder answers new connections only on a one-second beat. Before
+each run the beat of the first seeder is learned with a handshake of our own,
+and the run starts at a set phase of it: the same for both runs of a round,
+spread evenly over the beat from round to round, so that each pair compares
+like with like and the rounds together show what the beat does.
+
 Corvane runs as shipped: the real executable under Xvfb with openbox,
 fetching its configuration text and the .torrent from demo/server.py; the
 folder picker is answered with xdotool as a user would type it, and the
 window's Close button is clicked once the data is complete and checked.
 
-    bench.py ROOT BUILD CACHE WORK RUNS CASES
+    bench.py ROOT BUILD CACHE WORK RUNS RUNS_4G CASES
 """
 import hashlib
 import json
 import os
-import re
 import shutil
 import signal
 import socket
-import statistics
 import subprocess
 import sys
 import threading
@@ -251,6 +255,30 @@ class Watcher:
         return True
 
 
+# ---------------------------------------------------------------- the beat
+
+def learn_beat(ip, port, infohash):
+    """The phase (seconds into the monotonic clock's second) at which an
+    aria2c seeder answers new connections: it answers a handshake only on a
+    one-second beat, which swings a download's start by up to ~0.9 s."""
+    with socket.create_connection((ip, port), timeout=5) as s:
+        s.sendall(bytes([19]) + b"BitTorrent protocol" + bytes(8) + bytes.fromhex(infohash) +
+                  b"-BE0000-" + os.urandom(12))
+        got = b""
+        while len(got) < 68:
+            chunk = s.recv(68 - len(got))
+            if not chunk:
+                return None
+            got += chunk
+        return time.monotonic() % 1.0
+
+
+def wait_for_phase(beat, phase):
+    """Sleeps until `phase` seconds after the seeder's beat."""
+    if beat is not None:
+        time.sleep(((beat + phase) - time.monotonic()) % 1.0)
+
+
 # ---------------------------------------------------------------- one run
 
 class Run:
@@ -317,20 +345,21 @@ class Run:
         return True
 
 
-def run_aria2c(payload, dest, work, timeout):
+def run_aria2c(payload, dest, work, timeout, at_phase):
     cmd = ["aria2c", "--enable-dht=false", "--enable-dht6=false", "--bt-enable-lpd=false",
            "--enable-peer-exchange=false", "--seed-time=0", "--summary-interval=0",
            "--console-log-level=warn", "--file-allocation=none", "--disable-ipv6=true",
            "--listen-port=7000", "--dht-file-path=" + os.path.join(work, "aria2c-dht.dat"),
            "--dir=" + dest, payload.torrent]
     w = Watcher(payload, dest)
+    at_phase()
     run = Run(cmd, dest + ".log")
     done = run.watch(w, run.t_start, timeout)
     ok = run.wait_exit(30) and run.proc.returncode == 0
     return result(run, w, run.t_start, done, ok)
 
 
-def run_corvane(payload, dest, work, timeout, build, display):
+def run_corvane(payload, dest, work, timeout, build, display, at_phase):
     rundir = os.path.join(work, "corvane-run")
     os.makedirs(rundir, mode=0o700, exist_ok=True)
     env = dict(display.env, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=rundir)
@@ -348,6 +377,7 @@ def run_corvane(payload, dest, work, timeout, build, display):
     display.xdo("windowactivate", "--sync", picker)
     display.xdo("windowfocus", "--sync", picker)
     display.xdo("type", "--delay", "5", dest)
+    at_phase()
     display.xdo("key", "Return")
     t0 = time.monotonic()  # the .torrent is in hand and the folder chosen
     info["picker_answered_s"] = t0 - run.t_start
@@ -423,11 +453,15 @@ def run_case(case, payload, runs, work, build, display, timeout):
         for tool in order:
             dest = os.path.join(work, "%s-%s-%d" % (case["name"], tool, r + 1))
             os.makedirs(dest)
+            # Both runs of a round start at the same phase of the (first)
+            # seeder's beat; the rounds spread evenly over the beat.
+            phase = (r + 0.5) / runs
+            at_phase = lambda: wait_for_phase(learn_beat(SEEDER_IPS[0], 6991, payload.infohash), phase)
             if tool == "corvane":
-                res = run_corvane(payload, dest, work, timeout, build, display)
+                res = run_corvane(payload, dest, work, timeout, build, display, at_phase)
             else:
-                res = run_aria2c(payload, dest, work, timeout)
-            res.update(tool=tool, round=r + 1, case=case["name"])
+                res = run_aria2c(payload, dest, work, timeout, at_phase)
+            res.update(tool=tool, round=r + 1, case=case["name"], phase=phase)
             rows.append(res)
             log("%s round %d %-7s %s" % (case["name"], r + 1, tool, brief(res)))
             shutil.rmtree(dest, ignore_errors=True)
@@ -454,7 +488,8 @@ TORRENTS = {"1g": "bench.torrent", "4g": "bench4.torrent"}
 
 def main():
     global ROOT
-    ROOT, build, cache, work, runs, cases = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5]), sys.argv[6].split()
+    ROOT, build, cache, work, runs, cases = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5]), sys.argv[7].split()
+    runs4 = int(sys.argv[6])
     private_network()
     payloads = {k: Payload(os.path.join(cache, k), TORRENTS[k]) for k in {CASES[c]["payload"] for c in cases}}
     tracker_dir = os.path.join(work, "tracker")
@@ -475,7 +510,7 @@ def main():
         load = [os.getloadavg()[0]]
         for c in cases:
             p = payloads[CASES[c]["payload"]]
-            rows += run_case(CASES[c], p, runs, work, build, display, timeout=300)
+            rows += run_case(CASES[c], p, runs4 if CASES[c]["payload"] == "4g" else runs, work, build, display, timeout=300)
         load.append(os.getloadavg()[0])
         out = dict(limits=limits, load=load, cores=os.cpu_count(), runs=rows, cases=[dict(CASES[c], bytes=payloads[CASES[c]["payload"]].bytes,
                                                          files=len(payloads[CASES[c]["payload"]].files))
