@@ -398,6 +398,23 @@ def run_corvane(payload, dest, work, timeout, build, display, at_phase):
     return result(run, w, t0, done, ok, **info)
 
 
+def corvane_idle(payload, work, build, display):
+    """Corvane up to its folder picker, which is then cancelled: the cost of
+    the window, the fetches and the picker without a download."""
+    rundir = os.path.join(work, "corvane-run")
+    os.makedirs(rundir, mode=0o700, exist_ok=True)
+    env = dict(display.env, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=rundir)
+    run = Run([os.path.join(build, "bin", "Corvane")], os.path.join(work, "corvane-idle.log"), env=env, cwd=rundir)
+    picker = ""
+    if wait_until(lambda: run.reap() or bool(display.find("^%s$" % PICKER_TITLE)), 30, 0.02):
+        picker = display.find("^%s$" % PICKER_TITLE)
+    if picker:
+        display.xdo("windowactivate", "--sync", picker)
+        display.xdo("key", "Escape")
+    ok = run.wait_exit(30) and bool(picker)
+    return dict(ok=ok, cpu_s=sum(run.rusage[:2]), rss_mib=run.rusage[2] / 1024) if ok and run.rusage else dict(ok=False)
+
+
 def result(run, watcher, t0, done, ok, note="", **extra):
     r = dict(extra)
     r["ok"] = bool(ok and done is not None)
@@ -506,13 +523,17 @@ def main():
         limits = machine_limits(work, [os.path.join(any_payload.data, rel) for rel, _ in any_payload.files])
         log("limits: %s" % json.dumps({k: round(v, 2) for k, v in limits.items()}))
         display = Display(work)
+        server = start_server(any_payload, work)
+        idle = corvane_idle(any_payload, work, build, display)
+        stop(server)
+        log("Corvane without a download: %s" % json.dumps(idle))
         rows = []
         load = [os.getloadavg()[0]]
         for c in cases:
             p = payloads[CASES[c]["payload"]]
             rows += run_case(CASES[c], p, runs4 if CASES[c]["payload"] == "4g" else runs, work, build, display, timeout=300)
         load.append(os.getloadavg()[0])
-        out = dict(limits=limits, load=load, cores=os.cpu_count(), runs=rows, cases=[dict(CASES[c], bytes=payloads[CASES[c]["payload"]].bytes,
+        out = dict(limits=limits, idle=idle, load=load, cores=os.cpu_count(), runs=rows, cases=[dict(CASES[c], bytes=payloads[CASES[c]["payload"]].bytes,
                                                          files=len(payloads[CASES[c]["payload"]].files))
                                                     for c in cases])
         with open(os.path.join(work, "results.json"), "w") as f:

@@ -94,6 +94,10 @@ def main():
         print("Corvane: folder picker up after %s s, answered after %s s; exit %s s after Close." % (
             spread([r["picker_shown_s"] for r in cv]), spread([r["picker_answered_s"] for r in cv]),
             spread([r["stop_s"] for r in cv])))
+        idle = res.get("idle", {})
+        if idle.get("ok"):
+            print("Corvane started, its folder picker cancelled (window, fetches, no download): "
+                  "%.1f MiB peak RSS, %.2f CPU s." % (idle["rss_mib"], idle["cpu_s"]))
         q = sum(1 for r in cv if r.get("close_question"))
         if q:
             print("%d of its runs asked whether to close an unfinished download (the engine had not yet "
