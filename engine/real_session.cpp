@@ -10,7 +10,6 @@
 #include <libtorrent/extensions/ut_pex.hpp>
 #include <libtorrent/fingerprint.hpp>
 #include <libtorrent/peer_info.hpp>
-#include <libtorrent/posix_disk_io.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/session_params.hpp>
 #include <libtorrent/settings_pack.hpp>
@@ -18,6 +17,7 @@
 #include <libtorrent/torrent_status.hpp>
 
 #include "engine/debug.h"
+#include "engine/disk_io.h"
 #include "engine/session.h"
 #include "engine/torrent_info_impl.h"
 
@@ -295,7 +295,7 @@ private:
         p.set_bool(lt::settings_pack::enable_outgoing_utp, false);
         p.set_bool(lt::settings_pack::enable_incoming_utp, false);
         lt::session_params params(std::move(p), std::vector<std::shared_ptr<lt::plugin>>{});
-        params.disk_io_constructor = lt::posix_disk_io_constructor;
+        params.disk_io_constructor = make_disk_io;
         return params;
     }
 

@@ -52,7 +52,8 @@ public:
 };
 
 // The real engine (libtorrent), not listening yet, with no plug-ins, DHT and
-// uTP off, files written with plain file I/O.
+// uTP off, files written through the engine's own file storage (files kept
+// open, blocks hashed as they arrive).
 std::unique_ptr<session> make_session(const fingerprint& fp);
 
 }  // namespace engine

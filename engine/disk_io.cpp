@@ -1,0 +1,729 @@
+// The engine's file storage: a libtorrent disk_interface of our own.
+//
+// libtorrent calls every async_* function on its network thread. Jobs are
+// queued there and handed to the worker threads in one batch per
+// submit_jobs(); each worker posts the handlers of a batch back to the
+// network thread in one go. All jobs of one piece go to the same worker, so
+// the blocks of a piece are written and hashed in the order they came.
+//
+// Files stay open in a small pool (settings_pack::file_pool_size) and are
+// opened lazily, created sparse when first written. Each block is written
+// with one pwrite per file it touches and, when it continues the piece in
+// order, hashed at once from memory: a finished piece is read back from disk
+// only for the part that came out of order, or after a check of the files.
+//
+// Write buffers come from a pool of block-sized buffers bounded by
+// max_queued_disk_bytes; past it, async_write answers "exceeded" and the peer
+// waits until the disk_observer hears that the queue has drained.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include <libtorrent/add_torrent_params.hpp>
+#include <libtorrent/disk_buffer_holder.hpp>
+#include <libtorrent/disk_interface.hpp>
+#include <libtorrent/disk_observer.hpp>
+#include <libtorrent/error_code.hpp>
+#include <libtorrent/file_storage.hpp>
+#include <libtorrent/hasher.hpp>
+#include <libtorrent/io_context.hpp>
+#include <libtorrent/peer_request.hpp>
+#include <libtorrent/performance_counters.hpp>
+#include <libtorrent/settings_pack.hpp>
+#include <libtorrent/storage_defs.hpp>
+
+#include "engine/debug.h"
+#include "engine/disk_io.h"
+
+namespace lt = libtorrent;
+
+namespace engine {
+namespace {
+
+constexpr int block_size = lt::default_block_size;
+
+std::atomic<int> g_file_checks{0};
+
+lt::error_code errno_code(int e) { return lt::error_code(e, boost::system::generic_category()); }
+
+// Block-sized buffers, recycled. Counts the buffers out (queued writes and
+// reads on their way to a peer) and tells the observers that waited when
+// the count has fallen to half the limit again.
+class block_pool final : public lt::buffer_allocator_interface {
+public:
+    explicit block_pool(lt::io_context& ios) : m_ios(ios) {}
+    block_pool(const block_pool&) = delete;
+    block_pool& operator=(const block_pool&) = delete;
+    ~block_pool()
+    {
+        for (char* b : m_free) std::free(b);
+    }
+
+    void set_limit(int blocks)
+    {
+        std::lock_guard<std::mutex> l(m_mutex);
+        m_limit = std::max(blocks, 4);
+    }
+
+    // nullptr when memory is exhausted. `exceeded` is set when the pool is
+    // over its limit; `o` is then told once it has drained.
+    char* allocate(bool& exceeded, const std::shared_ptr<lt::disk_observer>& o)
+    {
+        std::lock_guard<std::mutex> l(m_mutex);
+        char* b = nullptr;
+        if (!m_free.empty()) {
+            b = m_free.back();
+            m_free.pop_back();
+        } else {
+            b = static_cast<char*>(std::malloc(block_size));
+            if (b == nullptr) return nullptr;
+        }
+        ++m_out;
+        if (m_out >= m_limit) m_exceeded = true;
+        exceeded = m_exceeded;
+        if (m_exceeded && o) m_observers.push_back(o);
+        return b;
+    }
+    char* allocate()
+    {
+        bool ignored = false;
+        return allocate(ignored, nullptr);
+    }
+
+    void free_disk_buffer(char* b) override
+    {
+        if (b == nullptr) return;
+        std::vector<std::weak_ptr<lt::disk_observer>> wake;
+        {
+            std::lock_guard<std::mutex> l(m_mutex);
+            --m_out;
+            if (static_cast<int>(m_free.size()) < m_limit)
+                m_free.push_back(b);
+            else
+                std::free(b);
+            if (m_exceeded && m_out <= m_limit / 2) {
+                m_exceeded = false;
+                wake.swap(m_observers);
+            }
+        }
+        if (!wake.empty())
+            boost::asio::post(m_ios, [wake = std::move(wake)] {
+                for (const auto& w : wake)
+                    if (auto o = w.lock()) o->on_disk();
+            });
+    }
+
+private:
+    lt::io_context& m_ios;
+    std::mutex m_mutex;
+    std::vector<char*> m_free;
+    std::vector<std::weak_ptr<lt::disk_observer>> m_observers;
+    int m_limit = 64;
+    int m_out = 0;
+    bool m_exceeded = false;
+};
+
+struct open_file {
+    explicit open_file(int f, bool w) : fd(f), writable(w) {}
+    open_file(const open_file&) = delete;
+    open_file& operator=(const open_file&) = delete;
+    ~open_file() { ::close(fd); }
+    int fd;
+    bool writable;
+};
+
+// The open files of every torrent, the least recently used closed first.
+// A file is closed once the pool and every job using it have let it go.
+class file_pool {
+public:
+    void set_limit(int n)
+    {
+        std::lock_guard<std::mutex> l(m_mutex);
+        m_limit = std::max(n, 2);
+    }
+
+    std::shared_ptr<open_file> find(const void* owner, lt::file_index_t file)
+    {
+        std::lock_guard<std::mutex> l(m_mutex);
+        for (auto& e : m_entries)
+            if (e.owner == owner && e.file == file) {
+                e.last_use = ++m_clock;
+                return e.handle;
+            }
+        return nullptr;
+    }
+
+    void add(const void* owner, lt::file_index_t file, std::shared_ptr<open_file> h)
+    {
+        std::lock_guard<std::mutex> l(m_mutex);
+        m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(),
+                                       [&](const entry& e) { return e.owner == owner && e.file == file; }),
+                        m_entries.end());
+        if (static_cast<int>(m_entries.size()) >= m_limit)
+            m_entries.erase(std::min_element(m_entries.begin(), m_entries.end(),
+                                             [](const entry& a, const entry& b) { return a.last_use < b.last_use; }));
+        m_entries.push_back({owner, file, std::move(h), ++m_clock});
+    }
+
+    void close_all(const void* owner)
+    {
+        std::lock_guard<std::mutex> l(m_mutex);
+        m_entries.erase(
+            std::remove_if(m_entries.begin(), m_entries.end(), [&](const entry& e) { return e.owner == owner; }),
+            m_entries.end());
+    }
+
+private:
+    struct entry {
+        const void* owner;
+        lt::file_index_t file;
+        std::shared_ptr<open_file> handle;
+        std::uint64_t last_use;
+    };
+    std::mutex m_mutex;
+    std::vector<entry> m_entries;
+    std::uint64_t m_clock = 0;
+    int m_limit = 40;
+};
+
+// A piece being received: the SHA-1 of its first `hashed` bytes, and the
+// SHA-256 of those of its v2 blocks that came.
+struct piece_state {
+    int generation = 0;
+    int hashed = 0;
+    lt::hasher sha1;
+    std::vector<lt::sha256_hash> v2;
+    std::vector<bool> v2_done;
+};
+
+class storage {
+public:
+    storage(const lt::storage_params& p, file_pool& pool, int workers)
+        : m_files(p.files), m_path(p.path), m_pool(pool), m_written(new std::atomic<bool>[p.files.num_files()]),
+          m_pieces(static_cast<std::size_t>(workers))
+    {
+        for (int i = 0; i < m_files.num_files(); ++i) m_written[i] = false;
+    }
+    ~storage() { m_pool.close_all(this); }
+
+    const lt::file_storage& files() const { return m_files; }
+    int generation() const { return m_generation.load(); }
+
+    // The state of a piece owned by worker `w`, made afresh when it is older
+    // than the last check of the files.
+    piece_state& piece(int w, lt::piece_index_t p)
+    {
+        piece_state& s = m_pieces[static_cast<std::size_t>(w)][static_cast<int>(p)];
+        const int gen = m_generation.load();
+        if (s.generation != gen) {
+            s = piece_state{};
+            s.generation = gen;
+            if (m_files.v2()) {
+                const int n = m_files.blocks_in_piece2(p);
+                s.v2.resize(static_cast<std::size_t>(std::max(n, 0)));
+                s.v2_done.assign(s.v2.size(), false);
+            }
+        }
+        return s;
+    }
+    piece_state* find_piece(int w, lt::piece_index_t p)
+    {
+        auto& m = m_pieces[static_cast<std::size_t>(w)];
+        auto it = m.find(static_cast<int>(p));
+        if (it == m.end() || it->second.generation != m_generation.load()) return nullptr;
+        return &it->second;
+    }
+    void drop_piece(int w, lt::piece_index_t p) { m_pieces[static_cast<std::size_t>(w)].erase(static_cast<int>(p)); }
+
+    void release_files() { m_pool.close_all(this); }
+
+    // Writes `buf` at (piece, offset); pad files are skipped.
+    void write(const char* buf, int len, lt::piece_index_t piece, int offset, lt::storage_error& err)
+    {
+        for (const lt::file_slice& s : m_files.map_block(piece, offset, len)) {
+            const char* at = buf;
+            buf += s.size;
+            if (m_files.pad_file_at(s.file_index)) continue;
+            auto f = open(s.file_index, true, err);
+            if (!f) return;
+            m_written[static_cast<int>(s.file_index)] = true;
+            std::int64_t done = 0;
+            while (done < s.size) {
+                const ssize_t n = ::pwrite(f->fd, at + done, static_cast<std::size_t>(s.size - done), s.offset + done);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) {
+                    err = lt::storage_error(errno_code(n < 0 ? errno : ENOSPC), s.file_index, lt::operation_t::file_write);
+                    return;
+                }
+                done += n;
+            }
+        }
+    }
+
+    // Reads into `buf`; pad files and bytes past a file's end read as zeros
+    // when `zero_fill`, else a short file is an error.
+    void read(char* buf, int len, lt::piece_index_t piece, int offset, bool zero_fill, lt::storage_error& err)
+    {
+        for (const lt::file_slice& s : m_files.map_block(piece, offset, len)) {
+            char* at = buf;
+            buf += s.size;
+            if (m_files.pad_file_at(s.file_index)) {
+                std::memset(at, 0, static_cast<std::size_t>(s.size));
+                continue;
+            }
+            auto f = open(s.file_index, false, err);
+            if (!f) return;
+            std::int64_t done = 0;
+            while (done < s.size) {
+                const ssize_t n = ::pread(f->fd, at + done, static_cast<std::size_t>(s.size - done), s.offset + done);
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0) {
+                    err = lt::storage_error(errno_code(errno), s.file_index, lt::operation_t::file_read);
+                    return;
+                }
+                if (n == 0) {
+                    if (!zero_fill) {
+                        err = lt::storage_error(lt::errors::file_too_short, s.file_index, lt::operation_t::file_read);
+                        return;
+                    }
+                    std::memset(at + done, 0, static_cast<std::size_t>(s.size - done));
+                    break;
+                }
+                done += n;
+            }
+        }
+    }
+
+    // A file of the piece that was deleted under us (still open but
+    // unlinked, or gone from the folder) is an error: what was written to
+    // it is lost.
+    void check_still_there(lt::piece_index_t piece, lt::storage_error& err)
+    {
+        for (const lt::file_slice& s : m_files.map_block(piece, 0, m_files.piece_size(piece))) {
+            if (m_files.pad_file_at(s.file_index)) continue;
+            auto f = open(s.file_index, false, err);
+            if (!f) return;
+            struct stat st {};
+            if (::fstat(f->fd, &st) == 0 && st.st_nlink == 0) {
+                err = lt::storage_error(errno_code(ENOENT), s.file_index, lt::operation_t::file_stat);
+                return;
+            }
+        }
+    }
+
+    // Before the files are checked: forget every piece received, close the
+    // files, create the empty ones. Returns whether any file is there.
+    bool prepare_check(lt::storage_error& err)
+    {
+        ++m_generation;
+        m_pool.close_all(this);
+        bool any = false;
+        for (lt::file_index_t i : m_files.file_range()) {
+            m_written[static_cast<int>(i)] = false;
+            if (m_files.pad_file_at(i)) continue;
+            const std::string path = m_files.file_path(i, m_path);
+            struct stat st {};
+            if (::stat(path.c_str(), &st) == 0) {
+                any = true;
+                continue;
+            }
+            if (m_files.file_size(i) != 0) continue;
+            if (!make_parent(path, i, err)) return any;
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+            if (fd < 0) {
+                err = lt::storage_error(errno_code(errno), i, lt::operation_t::file_open);
+                return any;
+            }
+            ::close(fd);
+        }
+        return any;
+    }
+
+private:
+    bool make_parent(const std::string& path, lt::file_index_t i, lt::storage_error& err)
+    {
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+        if (ec) err = lt::storage_error(errno_code(ec.value()), i, lt::operation_t::mkdir);
+        return !ec;
+    }
+
+    // The open file, opened for writing when `write`. A file missing at a
+    // write is created, unless this storage wrote to it before: then the
+    // user deleted it, and the blocks written to it are lost.
+    std::shared_ptr<open_file> open(lt::file_index_t i, bool write, lt::storage_error& err)
+    {
+        if (auto f = m_pool.find(this, i); f && (f->writable || !write)) return f;
+        const std::string path = m_files.file_path(i, m_path);
+        int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        bool writable = fd >= 0;
+        if (fd < 0 && !write && (errno == EACCES || errno == EROFS)) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT && write && !m_written[static_cast<int>(i)]) {
+            if (!make_parent(path, i, err)) return nullptr;
+            fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            writable = true;
+        }
+        if (fd < 0) {
+            err = lt::storage_error(errno_code(errno), i, lt::operation_t::file_open);
+            return nullptr;
+        }
+        auto f = std::make_shared<open_file>(fd, writable);
+        m_pool.add(this, i, f);
+        return f;
+    }
+
+    const lt::file_storage m_files;
+    const std::string m_path;
+    file_pool& m_pool;
+    std::unique_ptr<std::atomic<bool>[]> m_written;  // per file: written since the last check
+    std::atomic<int> m_generation{1};
+    // Per worker: its pieces in progress. Only that worker touches them.
+    std::vector<std::unordered_map<int, piece_state>> m_pieces;
+};
+
+using completion = std::function<void()>;
+using job = std::function<completion(int worker)>;
+
+class disk_io final : public lt::disk_interface {
+public:
+    disk_io(lt::io_context& ios, const lt::settings_interface& settings)
+        : m_ios(ios), m_settings(settings), m_blocks(ios)
+    {
+        settings_updated();
+        const int n = std::clamp(settings.get_int(lt::settings_pack::aio_threads), 1, 4);
+        m_workers.reserve(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i) m_workers.push_back(std::make_unique<worker>());
+        m_pending_for.resize(m_workers.size());
+        for (int i = 0; i < n; ++i) m_workers[static_cast<std::size_t>(i)]->thread = std::thread([this, i] { run(i); });
+    }
+    ~disk_io() override { abort(true); }
+
+    void settings_updated() override
+    {
+        m_blocks.set_limit(m_settings.get_int(lt::settings_pack::max_queued_disk_bytes) / block_size);
+        m_files.set_limit(m_settings.get_int(lt::settings_pack::file_pool_size));
+    }
+
+    lt::storage_holder new_torrent(const lt::storage_params& p, const std::shared_ptr<void>&) override
+    {
+        auto st = std::make_shared<storage>(p, m_files, static_cast<int>(m_workers.size()));
+        for (std::size_t i = 0; i < m_storages.size(); ++i)
+            if (!m_storages[i]) {
+                m_storages[i] = std::move(st);
+                return lt::storage_holder(lt::storage_index_t(static_cast<std::uint32_t>(i)), *this);
+            }
+        m_storages.push_back(std::move(st));
+        return lt::storage_holder(lt::storage_index_t(static_cast<std::uint32_t>(m_storages.size() - 1)), *this);
+    }
+
+    void remove_torrent(lt::storage_index_t i) override { m_storages[static_cast<std::size_t>(i)].reset(); }
+
+    bool async_write(lt::storage_index_t si, const lt::peer_request& r, const char* data,
+                     std::shared_ptr<lt::disk_observer> o, std::function<void(const lt::storage_error&)> handler,
+                     lt::disk_job_flags_t) override
+    {
+        bool exceeded = false;
+        char* buf = m_blocks.allocate(exceeded, o);
+        if (buf == nullptr) {
+            const lt::storage_error err(errno_code(ENOMEM), lt::operation_t::alloc_cache_piece);
+            boost::asio::post(m_ios, [h = std::move(handler), err] { h(err); });
+            return true;
+        }
+        std::memcpy(buf, data, static_cast<std::size_t>(r.length));
+        auto st = at(si);
+        queue(r.piece, [this, st, r, buf, h = std::move(handler)](int w) mutable -> completion {
+            lt::storage_error err;
+            st->write(buf, r.length, r.piece, r.start, err);
+            if (!err) hash_written(*st, w, r, buf);
+            m_blocks.free_disk_buffer(buf);
+            return [h = std::move(h), err] { h(err); };
+        });
+        return exceeded;
+    }
+
+    void async_read(lt::storage_index_t si, const lt::peer_request& r,
+                    std::function<void(lt::disk_buffer_holder, const lt::storage_error&)> handler,
+                    lt::disk_job_flags_t) override
+    {
+        auto st = at(si);
+        queue(r.piece, [this, st, r, h = std::move(handler)](int) mutable -> completion {
+            lt::storage_error err;
+            char* buf = m_blocks.allocate();
+            if (buf == nullptr)
+                err = lt::storage_error(errno_code(ENOMEM), lt::operation_t::alloc_cache_piece);
+            else
+                st->read(buf, r.length, r.piece, r.start, false, err);
+            auto holder = std::make_shared<lt::disk_buffer_holder>(m_blocks, buf, r.length);
+            return [h = std::move(h), holder, err] { h(std::move(*holder), err); };
+        });
+    }
+
+    void async_hash(lt::storage_index_t si, lt::piece_index_t piece, lt::span<lt::sha256_hash> v2,
+                    lt::disk_job_flags_t flags,
+                    std::function<void(lt::piece_index_t, const lt::sha1_hash&, const lt::storage_error&)> handler) override
+    {
+        auto st = at(si);
+        const bool v1 = static_cast<bool>(flags & lt::disk_interface::v1_hash);
+        queue(piece, [this, st, piece, v2, v1, h = std::move(handler)](int w) mutable -> completion {
+            lt::storage_error err;
+            const lt::sha1_hash hash = hash_piece(*st, w, piece, v1, v2, err);
+            return [h = std::move(h), piece, hash, err] { h(piece, hash, err); };
+        });
+    }
+
+    void async_hash2(lt::storage_index_t si, lt::piece_index_t piece, int offset, lt::disk_job_flags_t,
+                     std::function<void(lt::piece_index_t, const lt::sha256_hash&, const lt::storage_error&)> handler)
+        override
+    {
+        auto st = at(si);
+        queue(piece, [this, st, piece, offset, h = std::move(handler)](int w) mutable -> completion {
+            lt::storage_error err;
+            lt::sha256_hash hash;
+            const int i = offset / block_size;
+            piece_state* s = st->find_piece(w, piece);
+            if (s && i < static_cast<int>(s->v2_done.size()) && s->v2_done[static_cast<std::size_t>(i)]) {
+                hash = s->v2[static_cast<std::size_t>(i)];
+            } else {
+                const int len = std::min(block_size, st->files().piece_size2(piece) - offset);
+                std::vector<char> buf(static_cast<std::size_t>(std::max(len, 0)));
+                st->read(buf.data(), len, piece, offset, true, err);
+                if (!err) hash = lt::hasher256(buf.data(), len).final();
+            }
+            return [h = std::move(h), piece, hash, err] { h(piece, hash, err); };
+        });
+    }
+
+    void async_check_files(lt::storage_index_t si, const lt::add_torrent_params*,
+                           lt::aux::vector<std::string, lt::file_index_t>,
+                           std::function<void(lt::status_t, const lt::storage_error&)> handler) override
+    {
+        // No resume data is ever given: any file already there means a full
+        // check, which then hashes every piece from disk.
+        auto st = at(si);
+        ++g_file_checks;
+        lt::storage_error err;
+        const bool any = st->prepare_check(err);
+        const lt::status_t s =
+            err ? lt::status_t::fatal_disk_error : any ? lt::status_t::need_full_check : lt::status_t::no_error;
+        boost::asio::post(m_ios, [h = std::move(handler), s, err] { h(s, err); });
+    }
+
+    void async_release_files(lt::storage_index_t si, std::function<void()> handler) override
+    {
+        at(si)->release_files();
+        if (handler) boost::asio::post(m_ios, std::move(handler));
+    }
+
+    void async_stop_torrent(lt::storage_index_t si, std::function<void()> handler) override
+    {
+        // Blocks are never cached: a stop only closes the files.
+        at(si)->release_files();
+        if (handler) boost::asio::post(m_ios, std::move(handler));
+    }
+
+    void async_clear_piece(lt::storage_index_t si, lt::piece_index_t piece,
+                           std::function<void(lt::piece_index_t)> handler) override
+    {
+        // Behind the piece's queued writes: the blocks come again from peers.
+        auto st = at(si);
+        queue(piece, [st, piece, h = std::move(handler)](int w) mutable -> completion {
+            st->drop_piece(w, piece);
+            return [h = std::move(h), piece] { h(piece); };
+        });
+    }
+
+    // The program never moves, renames or deletes the files, and never gives
+    // files priorities: those requests fail, or (priorities) are taken as
+    // they come without a part file.
+    void async_move_storage(lt::storage_index_t, std::string p, lt::move_flags_t,
+                            std::function<void(lt::status_t, const std::string&, const lt::storage_error&)> handler)
+        override
+    {
+        const lt::storage_error err(errno_code(ENOTSUP), lt::operation_t::file_rename);
+        boost::asio::post(m_ios, [h = std::move(handler), p, err] { h(lt::status_t::fatal_disk_error, p, err); });
+    }
+    void async_rename_file(lt::storage_index_t, lt::file_index_t i, std::string name,
+                           std::function<void(const std::string&, lt::file_index_t, const lt::storage_error&)> handler)
+        override
+    {
+        const lt::storage_error err(errno_code(ENOTSUP), i, lt::operation_t::file_rename);
+        boost::asio::post(m_ios, [h = std::move(handler), name, i, err] { h(name, i, err); });
+    }
+    void async_delete_files(lt::storage_index_t, lt::remove_flags_t,
+                            std::function<void(const lt::storage_error&)> handler) override
+    {
+        const lt::storage_error err(errno_code(ENOTSUP), lt::operation_t::file_remove);
+        boost::asio::post(m_ios, [h = std::move(handler), err] { h(err); });
+    }
+    void async_set_file_priority(
+        lt::storage_index_t, lt::aux::vector<lt::download_priority_t, lt::file_index_t> prio,
+        std::function<void(const lt::storage_error&, lt::aux::vector<lt::download_priority_t, lt::file_index_t>)>
+            handler) override
+    {
+        boost::asio::post(m_ios, [h = std::move(handler), p = std::move(prio)]() mutable {
+            h(lt::storage_error(), std::move(p));
+        });
+    }
+
+    void update_stats_counters(lt::counters&) const override {}
+    std::vector<lt::open_file_state> get_status(lt::storage_index_t) const override { return {}; }
+
+    void submit_jobs() override
+    {
+        for (std::size_t i = 0; i < m_workers.size(); ++i) {
+            auto& pending = m_pending_for[i];
+            if (pending.empty()) continue;
+            worker& w = *m_workers[i];
+            {
+                std::lock_guard<std::mutex> l(w.mutex);
+                for (auto& j : pending) w.jobs.push_back(std::move(j));
+            }
+            pending.clear();
+            w.wake.notify_one();
+        }
+    }
+
+    // Queued jobs are finished first (no write is dropped), then the
+    // workers stop.
+    void abort(bool wait) override
+    {
+        submit_jobs();
+        for (auto& w : m_workers) {
+            {
+                std::lock_guard<std::mutex> l(w->mutex);
+                w->stop = true;
+            }
+            w->wake.notify_one();
+        }
+        if (!wait) return;
+        for (auto& w : m_workers)
+            if (w->thread.joinable()) w->thread.join();
+    }
+
+private:
+    struct worker {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<job> jobs;
+        bool stop = false;
+        std::thread thread;
+    };
+
+    std::shared_ptr<storage> at(lt::storage_index_t i) const { return m_storages[static_cast<std::size_t>(i)]; }
+
+    void queue(lt::piece_index_t piece, job j)
+    {
+        const std::size_t w = static_cast<std::size_t>(static_cast<int>(piece)) % m_workers.size();
+        m_pending_for[w].push_back(std::move(j));
+    }
+
+    void run(int index)
+    {
+        worker& w = *m_workers[static_cast<std::size_t>(index)];
+        std::deque<job> batch;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> l(w.mutex);
+                w.wake.wait(l, [&] { return w.stop || !w.jobs.empty(); });
+                if (w.jobs.empty()) return;
+                batch.swap(w.jobs);
+            }
+            std::vector<completion> done;
+            done.reserve(batch.size());
+            for (auto& j : batch) done.push_back(j(index));
+            batch.clear();
+            boost::asio::post(m_ios, [done = std::move(done)] {
+                for (const auto& d : done) d();
+            });
+        }
+    }
+
+    // A block just written: hash it when it continues its piece in order.
+    static void hash_written(storage& st, int w, const lt::peer_request& r, const char* buf)
+    {
+        piece_state& s = st.piece(w, r.piece);
+        if (r.start == s.hashed) {
+            s.sha1.update(buf, r.length);
+            s.hashed += r.length;
+        }
+        const auto i = static_cast<std::size_t>(r.start / block_size);
+        if (i < s.v2.size()) {
+            const int len2 = std::min(r.length, st.files().piece_size2(r.piece) - r.start);
+            if (len2 > 0) {
+                s.v2[i] = lt::hasher256(buf, len2).final();
+                s.v2_done[i] = true;
+            }
+        }
+    }
+
+    // The piece's hashes: what came in order from memory, the rest read
+    // back from disk.
+    static lt::sha1_hash hash_piece(storage& st, int w, lt::piece_index_t piece, bool v1, lt::span<lt::sha256_hash> v2,
+                                    lt::storage_error& err)
+    {
+        const lt::file_storage& fs = st.files();
+        piece_state* s = st.find_piece(w, piece);
+        if (s) st.check_still_there(piece, err);
+        if (err) {
+            st.drop_piece(w, piece);
+            return {};
+        }
+        lt::hasher sha1 = s ? s->sha1 : lt::hasher();
+        const int from = s ? s->hashed : 0;
+        const int size = v1 ? fs.piece_size(piece) : 0;
+        const int size2 = v2.empty() ? 0 : fs.piece_size2(piece);
+        const int blocks2 = v2.empty() ? 0 : fs.blocks_in_piece2(piece);
+        char buf[block_size];
+        for (int off = 0; off < std::max(size, size2); off += block_size) {
+            const auto i = static_cast<std::size_t>(off / block_size);
+            const bool need1 = off >= from && off < size;
+            const bool have2 = s && i < s->v2_done.size() && s->v2_done[i];
+            const bool need2 = static_cast<int>(i) < blocks2 && !have2;
+            if (static_cast<int>(i) < blocks2 && have2) v2[static_cast<std::ptrdiff_t>(i)] = s->v2[i];
+            if (!need1 && !need2) continue;
+            const int len = std::min(block_size, std::max(size, size2) - off);
+            st.read(buf, len, piece, off, true, err);
+            if (err) break;
+            if (need1) sha1.update(buf, std::min(len, size - off));
+            if (need2) v2[static_cast<std::ptrdiff_t>(i)] = lt::hasher256(buf, std::min(len, size2 - off)).final();
+        }
+        st.drop_piece(w, piece);
+        return v1 && !err ? sha1.final() : lt::sha1_hash();
+    }
+
+    lt::io_context& m_ios;
+    const lt::settings_interface& m_settings;
+    block_pool m_blocks;
+    file_pool m_files;
+    std::vector<std::shared_ptr<storage>> m_storages;
+    std::vector<std::unique_ptr<worker>> m_workers;
+    std::vector<std::vector<job>> m_pending_for;  // network thread only, until submit_jobs()
+};
+
+}  // namespace
+
+std::unique_ptr<lt::disk_interface> make_disk_io(lt::io_context& ios, const lt::settings_interface& settings,
+                                                 lt::counters&)
+{
+    return std::make_unique<disk_io>(ios, settings);
+}
+
+namespace debug {
+int file_checks() { return g_file_checks.load(); }
+}  // namespace debug
+
+}  // namespace engine

@@ -1,0 +1,264 @@
+// The real engine as the program sets it up, with real peers on loopback
+// (opentracker, aria2c, libtorrent sessions) writing through the engine's own
+// file storage: identity, downloads, seeding, restarts and disk errors.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "engine/debug.h"
+#include "engine/session.h"
+#include "tests/engine/ProgramSetup.h"
+#include "tests/support/HttpTestServer.h"
+#include "tests/support/SmallDisk.h"
+#include "tests/support/Swarm.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using engine::alert_kind;
+using enginetest::AddLikeTheProgram;
+constexpr std::int64_t MiB = 1 << 20;
+const std::string kNonAscii = "/\xeb\x8b\xa4\xec\x9a\xb4 \xc3\xa9t\xc3\xa9";  // Korean and accented letters
+
+// The program's session with its torrent; drains alerts as the program does.
+struct Download {
+    std::unique_ptr<engine::session> s = engine::make_session(ClientFingerprint());
+    engine::torrent_handle h;
+    int fileErrors = 0, other = 0;
+    Download(const Payload& p, const std::string& save)
+    {
+        ConfigureSession(*s);
+        h = AddLikeTheProgram(*s, p.torrent, save);
+    }
+    bool Until(const std::function<bool()>& pred, int seconds)
+    {
+        return WaitUntil(
+            [&] {
+                for (alert_kind k : s->pop_alerts()) {
+                    fileErrors += k == alert_kind::file_error;
+                    other += k == alert_kind::other;
+                }
+                return pred();
+            },
+            std::chrono::seconds(seconds));
+    }
+    std::int64_t Done() { return h.status().total_done; }
+};
+
+void ExpectComplete(Download& r, const Payload& p, const std::string& save)
+{
+    EXPECT_TRUE(r.h.is_seed());
+    EXPECT_EQ(r.h.total_size(), p.totalSize);  // pad files left out
+    EXPECT_EQ(r.Done(), p.totalSize);
+    std::vector<float> progress;
+    r.h.file_progress(progress);
+    EXPECT_EQ(progress, std::vector<float>(p.files.size(), 1.0f));
+    EXPECT_EQ(DifferingFiles(p, save), std::vector<std::string>{});
+    EXPECT_EQ(r.fileErrors, 0);
+}
+
+std::int64_t BytesOnDisk(const std::string& dir)
+{
+    std::int64_t n = 0;
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(dir, ec)) {
+        struct stat st {};
+        if (::stat(e.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) n += st.st_blocks * 512;
+    }
+    return n;
+}
+
+// A run killed outright mid-download: the next run checks what is there and
+// fetches only the rest.
+TEST(Engine, KilledMidDownloadThenRestartedFetchesOnlyTheRest)
+{
+    TempDir data("corvane-src"), save("corvane-dst");
+    Tracker tracker;
+    const Payload p = MakeTrackedPayload(tracker, data.Path(), "pack", {10 * MiB, 6 * MiB + 5});
+    Aria2Seeder slow(p, 4 * MiB);
+    ASSERT_TRUE(slow.WaitReady(std::chrono::seconds(30)));
+    const pid_t child = ::fork();  // no thread of ours runs yet: the child may start an engine
+    if (child == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        Download r(p, save.Path());
+        r.Until([] { return false; }, 120);
+        ::_exit(1);
+    }
+    ASSERT_GT(child, 0);
+    const bool midway = WaitUntil([&] { return BytesOnDisk(save.Path()) >= 6 * MiB; }, std::chrono::seconds(60));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_TRUE(midway);
+    const std::int64_t written = BytesOnDisk(save.Path());
+
+    const int checks = engine::debug::file_checks();
+    LibtorrentSeeder fast(p);
+    Download r(p, save.Path());
+    ASSERT_TRUE(r.Until([&] { return r.h.is_seed(); }, 60)) << r.Done() << " of " << p.totalSize;
+    ExpectComplete(r, p, save.Path());
+    EXPECT_GT(engine::debug::file_checks(), checks);
+    // Nothing verified before the kill comes again; the pieces then in flight may.
+    EXPECT_LE(r.h.status().total_payload_download, p.totalSize - written + 2 * MiB);
+}
+
+TEST(Engine, SetUpAsTheProgramAsksAndSeenSoByATracker)
+{
+    HttpTestServer tracker;
+    tracker.Serve("/announce", "d8:intervali1800e5:peers0:e");
+    TempDir data, save;
+    const Payload p = MakePayload(data.Path(), "pack", {50000, 20000}, {tracker.Url("/announce")});
+    Download r(p, save.Path());
+    const std::pair<const char*, const char*> expected[] = {
+        {"min_reconnect_time", "1"}, {"alert_mask", "89"},          {"enable_dht", "0"},
+        {"enable_outgoing_utp", "0"}, {"enable_incoming_utp", "0"}, {"enable_lsd", "1"},
+        {"out_enc_policy", "1"},      {"allowed_enc_level", "3"},   {"listen_interfaces", "0.0.0.0:6881"},
+        {"max_retry_port_bind", "8"}, {"connections_limit", "500"}, {"unchoke_slots_limit", "50"},
+    };
+    for (const auto& [name, value] : expected) EXPECT_EQ(engine::debug::setting(*r.s, name), value) << name;
+    EXPECT_EQ(engine::debug::torrent_state(r.h), "auto_managed=0 paused=0 upload_mode=0 sparse=1 error=0");
+    ASSERT_TRUE(r.Until([&] { return !tracker.Requests().empty(); }, 30));
+    const HttpTestServer::Request req = tracker.Requests().front();
+    EXPECT_EQ(req.headers.at("user-agent"), "TrxTorrent/0.7.0.0");
+    // What every peer and tracker sees: client KQ 0.7.0.0, on the first port of the range.
+    EXPECT_NE(req.target.find("peer_id=-KQ0700-"), std::string::npos) << req.target;
+    EXPECT_NE(req.target.find("&port=6881&"), std::string::npos) << req.target;
+    EXPECT_NE(req.target.find("numwant=100"), std::string::npos) << req.target;
+}
+
+TEST(Engine, MetainfoThatIsNotATorrentIsRefused)
+{
+    for (const std::string bytes : {"<html>404</html>", "", "d8:announce", "d3:foo3:bare", "d4:infod4:name1:xee"})
+        EXPECT_THROW(engine::torrent_info::from_buffer(bytes.data(), bytes.size()), std::exception) << bytes;
+    engine::torrent_handle gone;
+    {
+        TempDir data, save;
+        Download r(MakePayload(data.Path(), "pack", {1000}, {}), save.Path());
+        gone = r.h;
+    }
+    EXPECT_FALSE(gone.is_valid());
+    EXPECT_THROW(gone.status(), engine::invalid_handle);
+}
+
+// From several seeders at once (blocks of a piece come out of order) into a
+// folder with a non-ASCII name; an empty file; pad files of a hybrid torrent.
+// Then a second downloader fetches everything from the program's session.
+TEST(Engine, DownloadsFromSeveralSeedersThenSeedsToAnotherPeer)
+{
+    for (const bool hybrid : {false, true}) {
+        TempDir data("corvane-src"), saveRoot("corvane-dst"), again("corvane-again");
+        const std::string save = saveRoot.Path() + kNonAscii;
+        Tracker tracker;
+        const Payload p = MakePayload(data.Path(), "pack", {9 * MiB + 123, 0, 12 * MiB, 3 * MiB + 7, 1},
+                                      {tracker.AnnounceUrl()}, {}, hybrid);
+        tracker.Allow(p.infoHashHex);
+        auto seeders = std::make_unique<std::vector<std::unique_ptr<LibtorrentSeeder>>>();
+        for (int i = 0; i < 3; ++i) seeders->push_back(std::make_unique<LibtorrentSeeder>(p));
+        std::unique_ptr<Aria2Seeder> aria2 = hybrid ? nullptr : std::make_unique<Aria2Seeder>(p);
+        Download r(p, save);
+        ASSERT_TRUE(r.Until([&] { return r.h.is_seed(); }, 120)) << r.Done() << " of " << p.totalSize;
+        ExpectComplete(r, p, save);
+        EXPECT_TRUE(fs::exists(fs::path(save) / p.files[1]));
+        seeders.reset();
+        aria2.reset();
+
+        Download other(p, again.Path());  // listens on the next port of the range; the tracker names the first run
+        ASSERT_TRUE(other.Until([&] { return other.h.is_seed(); }, 120)) << other.Done() << " of " << p.totalSize;
+        ExpectComplete(other, p, again.Path());
+    }
+}
+
+// Pause stops the transfer; files deleted under the running download are a
+// file error that pauses it; resume checks the files and completes.
+TEST(Engine, PauseHoldsAndDeletedFilesStopTheDownloadUntilResumed)
+{
+    TempDir data("corvane-src"), save("corvane-dst");
+    Tracker tracker;
+    const Payload p = MakeTrackedPayload(tracker, data.Path(), "pack", {10 * MiB, 8 * MiB});
+    LibtorrentSeeder seeder(p, 2 * MiB);
+    Download r(p, save.Path());
+    ASSERT_TRUE(r.Until([&] { return r.Done() >= 2 * MiB; }, 60));
+    r.h.pause();
+    EXPECT_TRUE(r.h.status().paused);
+    ASSERT_TRUE(r.Until([&] { return r.h.status().num_peers == 0; }, 10));
+    const std::int64_t atPause = r.Done();
+    // Pieces already received may still be verified; nothing more comes.
+    EXPECT_FALSE(r.Until([&] { return r.Done() > atPause + MiB; }, 2));
+    r.h.resume();
+    ASSERT_TRUE(r.Until([&] { return r.Done() > atPause + MiB; }, 15));
+
+    fs::remove_all(fs::path(save.Path()) / "pack");
+    ASSERT_TRUE(r.Until([&] { return r.fileErrors > 0; }, 30)) << "deleted files went unnoticed";
+    EXPECT_TRUE(r.h.is_paused());
+    r.fileErrors = 0;
+    seeder.SetUploadLimit(0);
+    r.h.resume();
+    ASSERT_TRUE(r.Until([&] { return r.h.is_seed(); }, 60)) << r.Done() << " of " << p.totalSize;
+    ExpectComplete(r, p, save.Path());
+}
+
+// A full disk: the file error pauses the download; once space is freed,
+// resume checks the files and completes it. With popErrors false, the errors
+// of the incident are popped only after the resume: old news, they must not
+// stop it again.
+TEST(Engine, FullDiskPausesAndResumeCompletesOnceSpaceIsFreed)
+{
+    for (const bool popErrors : {true, false}) {
+        TempDir data("corvane-src"), save("corvane-disk");
+        SmallDisk disk(save.Path(), "6m");
+        ASSERT_TRUE(disk.Mounted()) << disk.Error();
+        Tracker tracker;
+        const Payload p = MakeTrackedPayload(tracker, data.Path(), "pack", {8 * MiB, 4 * MiB, 4 * MiB + 99});
+        LibtorrentSeeder seeder(p);
+        Download r(p, save.Path());
+        if (popErrors) {
+            ASSERT_TRUE(r.Until([&] { return r.fileErrors > 0; }, 60)) << "no file error; done " << r.Done();
+            EXPECT_TRUE(r.h.is_paused());
+            EXPECT_TRUE(r.h.status().paused);
+            ASSERT_TRUE(r.Until([&] { return r.h.status().num_peers == 0; }, 10));
+        } else {
+            ASSERT_TRUE(WaitUntil([&] { return engine::debug::torrent_state(r.h) != "auto_managed=0 paused=0 "
+                                                                                     "upload_mode=0 sparse=1 error=0"; },
+                                  std::chrono::seconds(60)));
+            std::this_thread::sleep_for(std::chrono::seconds(1));  // writes still under way fail too
+            r.h.pause();  // as popping the first error would
+        }
+        ASSERT_TRUE(disk.Grow("64m"));
+        const int checks = engine::debug::file_checks();
+        r.fileErrors = r.other = 0;
+        r.h.resume();
+        EXPECT_EQ(engine::debug::torrent_state(r.h), "auto_managed=0 paused=0 upload_mode=0 sparse=1 error=0");
+        ASSERT_TRUE(r.Until([&] { return r.h.is_seed() || r.h.is_paused(); }, 60));
+        ASSERT_TRUE(r.h.is_seed()) << r.Done() << " of " << p.totalSize << ", paused " << r.h.is_paused();
+        EXPECT_GT(engine::debug::file_checks(), checks) << "resume after a disk error must check the files";
+        if (!popErrors) {
+            EXPECT_GE(r.other, 1);
+        }
+        ExpectComplete(r, p, save.Path());
+    }
+}
+
+TEST(Engine, ReadOnlyFolderIsAFileError)
+{
+    TempDir data("corvane-src"), save("corvane-ro");
+    ASSERT_EQ(::mount("tmpfs", save.Path().c_str(), "tmpfs", MS_RDONLY, "size=1m"), 0);
+    Tracker tracker;
+    const Payload p = MakeTrackedPayload(tracker, data.Path(), "pack", {3 * MiB, 1 * MiB});
+    LibtorrentSeeder seeder(p);
+    Download r(p, save.Path());
+    EXPECT_TRUE(r.Until([&] { return r.fileErrors > 0; }, 30));
+    EXPECT_TRUE(r.h.is_paused());
+    EXPECT_FALSE(r.h.is_seed());
+    ::umount2(save.Path().c_str(), MNT_DETACH);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return RunIsolatedTests(argc, argv, /*mountNamespace=*/true); }
