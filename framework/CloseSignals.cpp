@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
 
 #include <cerrno>
@@ -52,7 +53,21 @@ void AfxWatchCloseSignals()
         CWinApp* app = AfxGetApp();
         if (app && app->m_pMainWnd && app->m_pMainWnd->GetSafeHwnd())
             app->m_pMainWnd->SendMessage(WM_CLOSE);
-        else if (QWidget* box = QApplication::activeModalWidget())
-            box->close();  // "Another program is running!", shown before the window
+        // The window ends only once the handler that showed a box returns: a
+        // logout must not wait for somebody to answer it. Boxes closed this
+        // way answer as their close button does (OK, No or Cancel), and the
+        // picker as cancelled; each of those ends the run too. The start
+        // routine may show another box after the one closed, so keep at it.
+        static QTimer* closer = nullptr;
+        if (closer != nullptr)
+            return;
+        closer = new QTimer(QCoreApplication::instance());
+        QObject::connect(closer, &QTimer::timeout, [] {
+            if (QWidget* box = QApplication::activeModalWidget())
+                box->close();
+        });
+        closer->start(100);
+        if (QWidget* box = QApplication::activeModalWidget())
+            box->close();  // e.g. "Another program is running!", shown before the window
     });
 }

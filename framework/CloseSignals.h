@@ -9,6 +9,6 @@
 // only writes a byte to a pipe, and every thread started later may run it.
 void AfxInstallCloseSignals();
 // Once the QApplication exists: reads that pipe from the event loop and
-// sends WM_CLOSE to the main window (or closes the box shown before there is
-// one).
+// sends WM_CLOSE to the main window, and from then on closes any box or
+// picker that is up, so the run ends without waiting for an answer.
 void AfxWatchCloseSignals();

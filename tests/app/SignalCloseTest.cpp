@@ -7,8 +7,6 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "app/Configuration.h"
 #include "tests/support/DrivenDialog.h"
@@ -24,60 +22,72 @@ public:
     Dlg() { deadline = std::chrono::seconds(120); }
 };
 
-// "--program TORRENT FOLDER": the program's own start (AfxWinMain) with the
-// real window and engine, fed from a loopback server, offscreen.
+// "--program CONFIG-URL FOLDER [hold]": the program's own start (AfxWinMain)
+// with the real window and engine, offscreen; with "hold", no box and no
+// picker is ever answered.
 class ProgramApp : public CWinApp
 {
 public:
     char** argv = nullptr;
+    int argc = 0;
     BOOL InitInstance() override
     {
-        std::ifstream in(argv[2], std::ios::binary);
-        HttpTestServer server;
-        server.Serve("/pack.torrent", std::string(std::istreambuf_iterator<char>(in), {}));
-        server.Serve("/dncgi.txt", "7|http://home.example/|||" + server.Url("/pack.torrent"));
         ModalAnswerer answerer;
         answerer.ChooseFolder(QString::fromLocal8Bit(argv[3]));
-        SetConfigurationAddressForTesting(server.WideUrl("/dncgi.txt"));
+        answerer.Hold(argc > 4);
+        SetConfigurationAddressForTesting(QString::fromLocal8Bit(argv[2]).toStdU16String());
         Dlg dlg;
         dlg.Run();
         return FALSE;
     }
 };
 
-TEST(SignalClose, EndsTheRunWithStoppedAnnounceAndStatusZero)
+// A logout or kill ends the run as the close button does, also while a box
+// waits for an answer: exit status 0, and the tracker told "stopped" when the
+// download had started.
+TEST(SignalClose, EndsTheRunWithStatusZero)
 {
     const std::string self = std::filesystem::read_symlink("/proc/self/exe");
-    for (int sig : {SIGTERM, SIGINT}) {
-        HttpTestServer tracker;
-        tracker.Serve("/announce", "d8:intervali1800e5:peers0:e");
-        const auto announced = [&](const std::string& event) {
-            for (const auto& r : tracker.Requests())
-                if (r.target.find("event=" + event) != std::string::npos) return true;
-            return false;
-        };
-        TempDir dir("corvane-signal");
-        const Payload p = MakePayload(dir.Path(), "pack", {1 << 20}, {tracker.Url("/announce")});
-        std::filesystem::create_directory(dir.Path() + "/down");
-        ChildProcess program({self, "--program", p.torrentPath, dir.Path() + "/down"}, dir.Path() + "/log");
-        ASSERT_TRUE(WaitUntil([&] { return announced("started"); }, std::chrono::seconds(30))) << program.Log();
-        ::kill(program.Pid(), sig);  // nothing comes to download: the run would go on
-        ASSERT_TRUE(WaitUntil([&] { return !program.Running(); }, std::chrono::seconds(20))) << program.Log();
-        EXPECT_TRUE(WIFEXITED(program.WaitStatus()) && WEXITSTATUS(program.WaitStatus()) == 0)
-            << "signal " << sig << ", status " << program.WaitStatus() << "\n" << program.Log();
-        EXPECT_TRUE(announced("stopped")) << "signal " << sig;
-    }
+    for (const bool box : {false, true})
+        for (int sig : {SIGTERM, SIGINT}) {
+            HttpTestServer server;
+            server.Serve("/announce", "d8:intervali1800e5:peers0:e");
+            const auto seen = [&](const std::string& what) {
+                for (const auto& r : server.Requests())
+                    if (r.target.find(what) != std::string::npos) return true;
+                return false;
+            };
+            TempDir dir("corvane-signal");
+            const Payload p = MakePayload(dir.Path(), "pack", {1 << 20}, {server.Url("/announce")});
+            server.Serve("/pack.torrent", p.torrent);
+            server.Serve("/dncgi.txt", std::string("7|h|") + (box ? "Maintenance tonight" : "") + "||" +
+                                           server.Url("/pack.torrent"));
+            std::filesystem::create_directory(dir.Path() + "/down");
+            std::vector<std::string> args{self, "--program", server.Url("/dncgi.txt"), dir.Path() + "/down"};
+            if (box) args.push_back("hold");
+            ChildProcess program(args, dir.Path() + "/log");
+            // Nothing comes to download, and nobody answers the box: the run would go on.
+            ASSERT_TRUE(WaitUntil([&] { return seen(box ? "dncgi" : "event=started"); }, std::chrono::seconds(30)))
+                << program.Log();
+            ::kill(program.Pid(), sig);
+            ASSERT_TRUE(WaitUntil([&] { return !program.Running(); }, std::chrono::seconds(20)))
+                << "box " << box << ", signal " << sig << "\n" << program.Log();
+            EXPECT_TRUE(WIFEXITED(program.WaitStatus()) && WEXITSTATUS(program.WaitStatus()) == 0)
+                << "box " << box << ", signal " << sig << ", status " << program.WaitStatus() << "\n" << program.Log();
+            EXPECT_TRUE(box || seen("event=stopped")) << "signal " << sig;
+        }
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 4 && std::string(argv[1]) == "--program") {
+    if (argc >= 4 && std::string(argv[1]) == "--program") {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
         static ProgramApp app;
         app.argv = argv;
+        app.argc = argc;
         return AfxWinMain(argc, argv);
     }
     return RunIsolatedTests(argc, argv);
