@@ -2,7 +2,6 @@
 // where nothing listens fails every announce at once, and with no peer at
 // all each failure counts, through the engine's own alerts.
 #include "tests/app/RealDialogHarness.h"
-#include "tests/support/QtTestMain.h"
 #include "tests/support/Swarm.h"
 
 #include <QApplication>
@@ -58,4 +57,3 @@ TEST(RealTrackerWatchdog, FailuresOfAnUnreachableTrackerCountUpToTheStop)
 
 }  // namespace
 
-int main(int argc, char** argv) { return RunQtTests(argc, argv, TestIsolation::Network); }

@@ -6,7 +6,6 @@
 #include "tests/app/ButtonLooks.h"
 #include "tests/app/RealDialogHarness.h"
 #include "tests/support/SmallDisk.h"
-#include "tests/support/QtTestMain.h"
 #include "tests/support/Swarm.h"
 
 #include <QApplication>
@@ -85,4 +84,3 @@ TEST(DialogDiskFull, OneMessagePausedThenResumeCompletesOnceSpaceIsFreed)
 
 }  // namespace
 
-int main(int argc, char** argv) { return RunQtTests(argc, argv, TestIsolation::NetworkAndMounts); }

@@ -3,7 +3,6 @@
 // opentracker and a real seeder, or the web seed alone; the prompts answered
 // by ModalAnswerer. Runs in a private network with only loopback up.
 #include "tests/app/RealDialogHarness.h"
-#include "tests/support/QtTestMain.h"
 #include "tests/support/Swarm.h"
 
 #include <QApplication>
@@ -269,4 +268,3 @@ INSTANTIATE_TEST_SUITE_P(Table, DialogNotATorrent,
 
 }  // namespace
 
-int main(int argc, char** argv) { return RunQtTests(argc, argv, TestIsolation::Network); }

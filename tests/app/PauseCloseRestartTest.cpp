@@ -2,7 +2,6 @@
 // the question), then starting a new window over the same folder: the engine
 // checks what is already there and completes with correct data.
 #include "tests/app/RealDialogHarness.h"
-#include "tests/support/QtTestMain.h"
 #include "tests/support/Swarm.h"
 
 #include <QApplication>
@@ -91,4 +90,3 @@ TEST(DialogCloseAndRestart, ClosedUnfinishedThenRestartedOverTheSameFolderComple
 
 }  // namespace
 
-int main(int argc, char** argv) { return RunQtTests(argc, argv, TestIsolation::Network); }

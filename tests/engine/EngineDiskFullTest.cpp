@@ -109,4 +109,3 @@ TEST(EngineDiskFull, ErrorsOlderThanTheResumeDoNotStopItAgain) { FillThenFreeAnd
 
 }  // namespace
 
-int main(int argc, char** argv) { return RunIsolatedTests(argc, argv, /*mountNamespace=*/true); }

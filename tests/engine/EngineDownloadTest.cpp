@@ -176,4 +176,3 @@ TEST(EngineDownload, PauseThenResumeGoesOnWithinSeconds)
 
 }  // namespace
 
-int main(int argc, char** argv) { return RunIsolatedTests(argc, argv); }

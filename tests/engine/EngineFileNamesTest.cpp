@@ -59,4 +59,3 @@ TEST(EngineFileNames, NonAsciiNamesAreFoundUnderAnyLang)
 
 }  // namespace
 
-int main(int argc, char** argv) { return RunIsolatedTests(argc, argv); }

@@ -316,4 +316,3 @@ TEST(EngineSession, HandlesOutliveTheSessionAsInvalid)
 
 }  // namespace
 
-int main(int argc, char** argv) { return RunIsolatedTests(argc, argv); }

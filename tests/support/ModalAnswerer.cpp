@@ -14,33 +14,17 @@ ModalAnswerer::ModalAnswerer(QObject* parent, int intervalMs) : QObject(parent)
 
 void ModalAnswerer::AnswerMessage(QMessageBox::StandardButton button)
 {
-    Answer a;
-    a.kind = Kind::MessageBox;
-    a.button = button;
-    m_answers.push_back(a);
+    m_answers.push_back({Kind::MessageBox, button, {}, true});
 }
 
 void ModalAnswerer::ChooseFolder(const QString& folder)
 {
-    Answer a;
-    a.kind = Kind::FolderDialog;
-    a.folder = folder;
-    a.accept = true;
-    m_answers.push_back(a);
+    m_answers.push_back({Kind::FolderDialog, QMessageBox::Ok, folder, true});
 }
 
 void ModalAnswerer::CancelFolder()
 {
-    Answer a;
-    a.kind = Kind::FolderDialog;
-    a.accept = false;
-    m_answers.push_back(a);
-}
-
-void ModalAnswerer::Clear()
-{
-    m_answers.clear();
-    m_seen.clear();
+    m_answers.push_back({Kind::FolderDialog, QMessageBox::Ok, {}, false});
 }
 
 namespace {
@@ -77,7 +61,6 @@ void ModalAnswerer::Poll()
             box->button(m_answers.front().button)) {
             choice = m_answers.front().button;
             m_answers.pop_front();
-            seen.scripted = true;
         } else {
             for (auto b : {QMessageBox::Ok, QMessageBox::No, QMessageBox::Cancel, QMessageBox::Yes})
                 if (box->button(b)) {
@@ -99,7 +82,6 @@ void ModalAnswerer::Poll()
         if (!m_answers.empty() && m_answers.front().kind == Kind::FolderDialog) {
             const Answer a = m_answers.front();
             m_answers.pop_front();
-            seen.scripted = true;
             if (a.accept) {
                 seen.answer = a.folder;
                 m_seen.push_back(seen);

@@ -36,7 +36,6 @@ public:
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
         QString answer;   // what was done: "Ok", "Yes", "No", "Cancel", a folder, "rejected", "closed"
-        bool scripted = false;
     };
 
     explicit ModalAnswerer(QObject* parent = nullptr, int intervalMs = 20);
@@ -52,8 +51,6 @@ public:
     void Hold(bool held) { m_held = held; }
 
     const std::vector<Seen>& SeenPrompts() const { return m_seen; }
-    std::size_t Pending() const { return m_answers.size(); }
-    void Clear();
 
 private:
     void Poll();

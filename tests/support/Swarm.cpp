@@ -2,20 +2,14 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <net/if.h>
 #include <netinet/in.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -23,8 +17,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/bencode.hpp>
@@ -42,21 +34,6 @@ namespace lt = libtorrent;
 
 namespace {
 
-bool WriteText(const std::string& path, const std::string& text)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::close(fd);
-    return ok;
-}
-
-bool Fail(std::string* why, const std::string& what)
-{
-    if (why) *why = what + ": " + std::strerror(errno);
-    return false;
-}
-
 bool PortAccepts(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -71,60 +48,6 @@ bool PortAccepts(int port)
 }
 
 }  // namespace
-
-bool IsolateNetwork(bool mountNamespace, std::string* why)
-{
-    const int flags = CLONE_NEWNET | (mountNamespace ? CLONE_NEWNS : 0);
-    if (::unshare(flags) != 0) {
-        if (errno != EPERM) return Fail(why, "unshare");
-        // Not privileged: become root of a user namespace of our own first.
-        const uid_t uid = ::getuid();
-        const gid_t gid = ::getgid();
-        if (::unshare(CLONE_NEWUSER | flags) != 0) return Fail(why, "unshare(user)");
-        WriteText("/proc/self/setgroups", "deny");
-        if (!WriteText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
-            !WriteText("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
-            return Fail(why, "id maps");
-    }
-    if (mountNamespace && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return Fail(why, "private mounts");
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return Fail(why, "socket");
-    ifreq ifr{};
-    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
-    ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP);
-    ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
-    ::close(fd);
-    return ok || Fail(why, "loopback up");
-}
-
-bool IsolateNetworkOrReport(bool mountNamespace)
-{
-    std::string why;
-    if (IsolateNetwork(mountNamespace, &why))
-        return true;
-    std::fprintf(stderr, "cannot run in a private network%s: %s\n", mountNamespace ? " and mount namespace" : "",
-                 why.c_str());
-    return false;
-}
-
-void UseUtf8FileNames()
-{
-    // It looks for "UTF-8" as written; "C.utf8" does not do.
-    const char* lang = std::getenv("LANG");
-    if (!lang || !std::strstr(lang, "UTF-8"))
-        ::setenv("LANG", "C.UTF-8", 1);
-}
-
-int RunIsolatedTests(int argc, char** argv, bool mountNamespace)
-{
-    UseUtf8FileNames();
-    ::testing::InitGoogleTest(&argc, argv);
-    if (!IsolateNetworkOrReport(mountNamespace))
-        return 1;
-    return RUN_ALL_TESTS();
-}
 
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout)
 {

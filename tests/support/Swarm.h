@@ -1,10 +1,9 @@
 #pragma once
 // A BitTorrent swarm on loopback for tests and benchmarks: a generated
 // multi-file payload with its .torrent, a tracker (opentracker), seeders
-// (aria2c, or a libtorrent session of the test's own), and the private
-// network the engine must run in.
+// (aria2c, or a libtorrent session of the test's own). Run only inside
+// the private network that the test main sets up.
 //
-//   int main(int c, char** v) { return RunIsolatedTests(c, v); }
 //   Tracker tracker;                        // opentracker on a free port
 //   Payload p = MakePayload(dir, "pack", {3 << 20, 0, 1 << 20}, {tracker.AnnounceUrl()});
 //   tracker.Allow(p.infoHashHex);
@@ -17,28 +16,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-// Moves this process into a network namespace of its own with only loopback
-// up (and, with mountNamespace, a private mount namespace, so that it may
-// mount a tmpfs). Must run before any thread starts. Becomes root of a new
-// user namespace first when not already privileged. Returns false, with the
-// reason in *why, when the kernel refuses.
-bool IsolateNetwork(bool mountNamespace = false, std::string* why = nullptr);
-// The same, saying on stderr why when the kernel refuses.
-bool IsolateNetworkOrReport(bool mountNamespace = false);
-
-// libtorrent takes file names as UTF-8 only when $LANG names a UTF-8 locale,
-// written "UTF-8" (otherwise it converts them through the C library's
-// locale, and non-ASCII names of the test payloads are lost): sets
-// LANG=C.UTF-8 when it does not,
-// for this process and the peers and programs it starts. Call before any
-// thread starts; RunIsolatedTests and RunQtTests do.
-void UseUtf8FileNames();
-
-// A test program's main(): isolates the process as above, then runs every
-// test; exits with 1 (saying why) when isolation is refused, so that nothing
-// ever runs outside the private network.
-int RunIsolatedTests(int argc, char** argv, bool mountNamespace = false);
 
 // Polls pred every 50 ms until it returns true or the timeout passes.
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
@@ -76,8 +53,7 @@ struct Payload {
 Payload MakePayload(const std::string& dataDir, const std::string& name,
                     const std::vector<std::int64_t>& fileSizes,
                     const std::vector<std::string>& trackers,
-                    const std::vector<std::string>& webSeeds = {}, bool hybrid = false,
-                    unsigned seed = 1);
+                    const std::vector<std::string>& webSeeds = {}, bool hybrid = false, unsigned seed = 1);
 
 // SHA-256 of a file as 64 hex digits ("" when it cannot be read).
 std::string Sha256OfFile(const std::string& path);
