@@ -232,11 +232,15 @@ def main():
         server.files.append(("/seed/", os.path.realpath(args.seed_dir)))
     server.log = open(args.log, "a") if args.log else None
     port = server.server_address[1]
-    if args.port == 0:
-        print(port, flush=True)
-    print("serving on http://%s:%d/" % (args.bind, port), file=sys.stderr, flush=True)
+    try:
+        if args.port == 0:
+            print(port, flush=True)
+    except BrokenPipeError:  # nobody waits for this server any more
+        os._exit(0)
     if args.scripted:
         threading.Thread(target=obey, args=(server,), daemon=True).start()
+    else:
+        print("serving on http://%s:%d/" % (args.bind, port), file=sys.stderr, flush=True)
     try:
         server.serve_forever()
     except KeyboardInterrupt:

@@ -15,12 +15,23 @@ QByteArray ReadLine(QProcess& p)
             throw std::runtime_error("demo/server.py does not answer");
     return p.readLine().trimmed();
 }
+
+QProcess* Start()
+{
+    auto* p = new QProcess;
+    p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p->start("python3", {CORVANE_SOURCE_DIR "/demo/server.py", "--port", "0", "--scripted"});
+    return p;
+}
+
+// The next server starts while a test uses this one: Python takes a while to
+// start. The last one ends when its stdin closes with this process.
+QProcess* g_spare = nullptr;
 } // namespace
 
-HttpTestServer::HttpTestServer() : m_process(std::make_unique<QProcess>())
+HttpTestServer::HttpTestServer() : m_process(g_spare ? g_spare : Start())
 {
-    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->start("python3", {CORVANE_SOURCE_DIR "/demo/server.py", "--port", "0", "--scripted"});
+    g_spare = Start();
     m_port = static_cast<std::uint16_t>(ReadLine(*m_process).toUInt());
 }
 
