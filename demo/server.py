@@ -178,6 +178,9 @@ class Handler(BaseHTTPRequestHandler):
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Accept-Ranges", "bytes")
+        if self.server.scripted:  # one request a connection, so each is a client's first
+            self.close_connection = True
+            self.send_header("Connection", "close")
         self.send_header("Content-Length", str(length))
         if status == 206:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))

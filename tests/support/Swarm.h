@@ -135,8 +135,6 @@ public:
     ~LibtorrentSeeder();
     int Port() const;
     void SetUploadLimit(int bytesPerSecond);
-    // Number of peers connected to the seeding torrent.
-    int Peers() const;
 
 private:
     struct Impl;
