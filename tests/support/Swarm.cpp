@@ -149,8 +149,6 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
     }
 }
 
-ChildProcess::~ChildProcess() { Stop(); }
-
 bool ChildProcess::Running()
 {
     if (m_pid > 0 && ::waitpid(m_pid, &m_waitStatus, WNOHANG) == m_pid) m_pid = -1;
@@ -174,24 +172,14 @@ std::string ChildProcess::Log() const
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-Tracker::Tracker(const std::vector<std::string>& infoHashesHex)
-    : m_dir("corvane-tracker"), m_port(FreePort()), m_hashes(infoHashesHex)
+Tracker::Tracker(const std::vector<std::string>& infoHashesHex) : m_port(FreePort()), m_hashes(infoHashesHex)
 {
-    Start();
+    Allow({});
 }
-
-Tracker::~Tracker() = default;
-
-std::string Tracker::AnnounceUrl() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/announce"; }
 
 void Tracker::Allow(const std::string& infoHashHex)
 {
-    m_hashes.push_back(infoHashHex);
-    Start();
-}
-
-void Tracker::Start()
-{
+    if (!infoHashHex.empty()) m_hashes.push_back(infoHashHex);
     m_process.reset();
     std::ofstream whitelist(m_dir.Path() + "/whitelist");
     for (const auto& h : m_hashes) whitelist << h << "\n";
@@ -204,7 +192,7 @@ void Tracker::Start()
     if (::geteuid() == 0) argv.insert(argv.begin(), {"unshare", "--user"});
     m_process = std::make_unique<ChildProcess>(argv, m_dir.Path() + "/opentracker.log");
     if (!WaitUntil([&] { return PortAccepts(m_port); }, std::chrono::seconds(10)))
-        throw std::runtime_error("opentracker did not start, see " + m_dir.Path());
+        throw std::runtime_error("opentracker did not start: " + m_process->Log());
 }
 
 Payload MakeTrackedPayload(Tracker& tracker, const std::string& dataDir, const std::string& name,
@@ -215,7 +203,7 @@ Payload MakeTrackedPayload(Tracker& tracker, const std::string& dataDir, const s
     return p;
 }
 
-Aria2Seeder::Aria2Seeder(const Payload& p, int uploadLimit) : m_dir("corvane-aria2"), m_port(FreePort())
+Aria2Seeder::Aria2Seeder(const Payload& p, int uploadLimit) : m_port(FreePort())
 {
     std::vector<std::string> argv{"aria2c", "--enable-dht=false", "--enable-dht6=false", "--bt-enable-lpd=false",
                                   "--enable-peer-exchange=false", "--seed-ratio=0.0", "--check-integrity=true",
@@ -225,8 +213,6 @@ Aria2Seeder::Aria2Seeder(const Payload& p, int uploadLimit) : m_dir("corvane-ari
                                   "--max-overall-upload-limit=" + std::to_string(uploadLimit), p.torrentPath};
     m_process = std::make_unique<ChildProcess>(argv, m_dir.Path() + "/aria2c.log");
 }
-
-Aria2Seeder::~Aria2Seeder() = default;
 
 bool Aria2Seeder::WaitReady(std::chrono::milliseconds timeout)
 {
