@@ -87,8 +87,9 @@ class Handler(BaseHTTPRequestHandler):
         path = urllib.parse.urlsplit(self.path).path
         srv = self.server
         with srv.lock:
-            srv.requests.append({"method": self.command, "target": self.path,
-                                 "headers": {k.lower(): v for k, v in self.headers.items()}})
+            if srv.scripted:
+                srv.requests.append({"method": self.command, "target": self.path,
+                                     "headers": {k.lower(): v for k, v in self.headers.items()}})
             route = srv.routes.get(path)
             files = [(p, d) for p, d in srv.files if path.startswith(p)]
         if route:
