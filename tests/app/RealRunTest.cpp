@@ -7,7 +7,6 @@
 #include "tests/support/DrivenDialog.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/ModalAnswerer.h"
-#include "tests/support/QtTestMain.h"
 #include "tests/support/Swarm.h"
 
 #include <QAbstractButton>
@@ -215,5 +214,3 @@ TEST(RealRun, RunsOneAfterAnotherLeaveNoEngineThreadOrFileBehind)
 }
 
 }  // namespace
-
-int main(int argc, char** argv) { return RunQtTests(argc, argv, TestIsolation::Network); }

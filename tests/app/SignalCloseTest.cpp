@@ -22,7 +22,7 @@ public:
     Dlg() { deadline = std::chrono::seconds(120); }
 };
 
-// "--program CONFIG-URL FOLDER [hold]": the program's own start (AfxWinMain)
+// "--child CONFIG-URL FOLDER [hold]": the program's own start (AfxWinMain)
 // with the real window and engine, offscreen; with "hold", no box and no
 // picker is ever answered.
 class ProgramApp : public CWinApp
@@ -63,7 +63,7 @@ TEST(SignalClose, EndsTheRunWithStatusZero)
             server.Serve("/dncgi.txt", std::string("7|h|") + (box ? "Maintenance tonight" : "") + "||" +
                                            server.Url("/pack.torrent"));
             std::filesystem::create_directory(dir.Path() + "/down");
-            std::vector<std::string> args{self, "--program", server.Url("/dncgi.txt"), dir.Path() + "/down"};
+            std::vector<std::string> args{self, "--child", server.Url("/dncgi.txt"), dir.Path() + "/down"};
             if (box) args.push_back("hold");
             ChildProcess program(args, dir.Path() + "/log");
             // Nothing comes to download, and nobody answers the box: the run would go on.
@@ -80,15 +80,11 @@ TEST(SignalClose, EndsTheRunWithStatusZero)
 
 }  // namespace
 
-int main(int argc, char** argv)
+int TestChildMain(int argc, char** argv)
 {
-    if (argc >= 4 && std::string(argv[1]) == "--program") {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-        static ProgramApp app;
-        app.argv = argv;
-        app.argc = argc;
-        return AfxWinMain(argc, argv);
-    }
-    return RunIsolatedTests(argc, argv);
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    static ProgramApp app;
+    app.argv = argv;
+    app.argc = argc;
+    return AfxWinMain(argc, argv);
 }

@@ -14,12 +14,10 @@
 #include "framework/Utf8Locale.h"
 #include "tests/support/Swarm.h"
 
-namespace {
-
-// A run of this binary with "--probe TORRENT DIR LANG" (LANG "-": unset)
+// A run of this binary with "--child TORRENT DIR LANG" (LANG "-": unset)
 // starts as the program does and adds the torrent over a folder that holds
 // its payload; exit 0 once the engine has found every file there.
-int Probe(char** argv)
+int TestChildMain(int, char** argv)
 {
     std::string(argv[4]) == "-" ? ::unsetenv("LANG") : ::setenv("LANG", argv[4], 1);
     ::unsetenv("LC_ALL");
@@ -33,22 +31,18 @@ int Probe(char** argv)
     return WaitUntil([&] { return h.status().is_seeding; }, std::chrono::seconds(20)) ? 0 : 1;
 }
 
+namespace {
+
 TEST(EngineFileNames, NonAsciiNamesAreFoundUnderAnyLang)
 {
     TempDir data("corvane-names");
     const Payload p = MakePayload(data.Path(), "받은 파일 é", {300000, 5000}, {});
     const std::string self = std::filesystem::read_symlink("/proc/self/exe");
     for (const char* lang : {"-", "C", "C.utf8", "en_US.utf8@euro", "C.UTF-8"}) {
-        const std::string cmd = "'" + self + "' --probe '" + p.torrentPath + "' '" + p.dataDir + "' " + lang;
+        const std::string cmd = "'" + self + "' --child '" + p.torrentPath + "' '" + p.dataDir + "' " + lang;
         const int status = std::system(cmd.c_str());
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "LANG " << lang;
     }
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    if (argc == 5 && std::string(argv[1]) == "--probe") return Probe(argv);
-    return RunIsolatedTests(argc, argv);
-}

@@ -261,4 +261,3 @@ TEST(Engine, ReadOnlyFolderIsAFileError)
 
 }  // namespace
 
-int main(int argc, char** argv) { return RunIsolatedTests(argc, argv, /*mountNamespace=*/true); }

@@ -38,5 +38,3 @@ TEST(TrackerRounds, OneErrorPerFailedRoundWithTwoInterfaces)
 }
 
 }  // namespace
-
-int main(int argc, char** argv) { return RunIsolatedTests(argc, argv); }

@@ -72,6 +72,8 @@ public:
     {
         if (id == kWatchdogTimer) {
             watchdogFired = true;
+            if (IsEnding())  // a close asked for, never carried out: leave every loop
+                QCoreApplication::exit(99);
             EndDialog(99);
         } else if (id == kDriveTimer) {
             KillTimer(kDriveTimer);

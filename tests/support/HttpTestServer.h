@@ -1,24 +1,20 @@
 #pragma once
-
-#include <chrono>
-#include <condition_variable>
-#include <cstddef>
-#include <cstdint>
-#include <map>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
-
-// A small HTTP/1.1 server on 127.0.0.1 (ephemeral port) for tests. Each path
-// is given a behaviour: a fixed body (content-length or chunked), a body sent
-// in many small pieces, a connection closed mid-body, a stall, a redirect.
-// Unknown paths get a 404 page. Every connection carries one request and is
-// closed after the reply. The destructor stops it, releasing stalled replies.
+// The stand-in web server (demo/server.py --scripted) as a child process on a
+// free loopback port, told per path how to answer. Unknown paths get a 404
+// page; the destructor ends the process, releasing stalled replies.
 //
 //   HttpTestServer server;
 //   server.Serve("/config.txt", "7|http://...");
 //   DownloadUrlToBuffer(server.WideUrl("/config.txt").c_str(), ...);
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+class QProcess;
+
 class HttpTestServer
 {
 public:
@@ -27,83 +23,62 @@ public:
         std::string target;                         // as sent, not decoded
         std::map<std::string, std::string> headers; // names in lower case
     };
+    using Numbers = std::map<std::string, long long>;
 
     HttpTestServer();
     ~HttpTestServer();
-    HttpTestServer(const HttpTestServer&) = delete;
-    HttpTestServer& operator=(const HttpTestServer&) = delete;
 
     std::uint16_t Port() const { return m_port; }
-    // "http://127.0.0.1:<port>" + path
-    std::string Url(const std::string& path) const;
-    std::u16string WideUrl(const std::string& path) const;
+    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+    std::u16string WideUrl(const std::string& path) const
+    {
+        const std::string url = Url(path);
+        return std::u16string(url.begin(), url.end());
+    }
 
-    // A reply with Content-Length, sent in one go. Any status; the body is
-    // sent as given (an error page for 404, say).
+    // The body with Content-Length, in one go, under any status.
     void Serve(const std::string& path, const std::string& body, int status = 200,
-               const std::string& contentType = "application/octet-stream");
-    // A chunked reply, one chunk per pieceSize bytes.
-    void ServeChunked(const std::string& path, const std::string& body,
-                      std::size_t pieceSize = 4096);
-    // A Content-Length reply written in pieces of pieceSize bytes with a pause
-    // between them, so the client sees many small reads.
+               const std::string& contentType = "application/octet-stream")
+    {
+        Tell(path, "whole", body, {{"status", status}}, {{"type", contentType}});
+    }
+    void ServeChunked(const std::string& path, const std::string& body, std::size_t pieceSize = 4096)
+    {
+        Tell(path, "chunked", body, {{"piece", pieceSize}});
+    }
+    // Content-Length, written in pieces of pieceSize bytes, gap apart.
     void ServePieces(const std::string& path, const std::string& body, std::size_t pieceSize,
-                     std::chrono::microseconds gap = std::chrono::microseconds(300));
-    // Announces the whole body (Content-Length, or chunked without the final
-    // chunk), sends its first sentBytes, then closes the connection.
-    void CloseMidBody(const std::string& path, const std::string& body, std::size_t sentBytes,
-                      bool chunked = false);
-    // Reads the request and then sends nothing more until the server stops.
-    // With sentBytes > 0 it first sends the headers (announcing the whole
-    // body) and that many body bytes, then stalls.
-    void Stall(const std::string& path, const std::string& body = std::string(),
-               std::size_t sentBytes = 0);
-    // A redirect to location (absolute or relative), with a small body of its own.
-    void Redirect(const std::string& path, const std::string& location, int status = 302);
+                     std::chrono::microseconds gap = std::chrono::microseconds(300))
+    {
+        Tell(path, "pieces", body, {{"piece", pieceSize}, {"gap_us", gap.count()}});
+    }
+    // Announces the whole body, sends its first sentBytes, closes.
+    void CloseMidBody(const std::string& path, const std::string& body, std::size_t sentBytes, bool chunked = false)
+    {
+        Tell(path, "cut", body, {{"sent", sentBytes}, {"chunked", chunked}});
+    }
+    // Nothing at all, or (sentBytes > 0) the headers and sentBytes of the
+    // body; then nothing more until the server ends.
+    void Stall(const std::string& path, const std::string& body = std::string(), std::size_t sentBytes = 0)
+    {
+        Tell(path, "stall", body, {{"sent", sentBytes}});
+    }
+    void Redirect(const std::string& path, const std::string& location, int status = 302)
+    {
+        Tell(path, "redirect", "", {{"status", status}}, {{"location", location}});
+    }
+    // Files under dir at urlPrefix + their relative path, single byte ranges
+    // too (as web seeds ask).
+    void ServeFiles(const std::string& urlPrefix, const std::string& dir) { Tell("", "", "", {}, {{"files", urlPrefix}, {"dir", dir}}); }
 
-    // Files under dir, served at urlPrefix + their relative path (the path
-    // percent-decoded; no "..") with GET and HEAD, honouring a single
-    // "Range: bytes=first-last" request (206 with Content-Range), as web
-    // seeds need. Read from disk as they are sent, so large files are fine.
-    void ServeFiles(const std::string& urlPrefix, const std::string& dir);
-
-    // Every request received so far, in order.
-    std::vector<Request> Requests() const;
+    std::vector<Request> Requests() const;  // every request so far, in order
     int RequestCount(const std::string& path) const;
 
 private:
-    enum class Kind { Fixed, Chunked, Pieces, CloseMidBody, Stall, Redirect };
-    struct Route {
-        Kind kind = Kind::Fixed;
-        std::string body;
-        int status = 200;
-        std::string contentType;
-        std::size_t pieceSize = 0;
-        std::size_t sentBytes = 0;
-        bool chunked = false;
-        std::chrono::microseconds gap{0};
-        std::string location;
-    };
+    // One line of JSON to the server; its one-line answer.
+    std::string Tell(const std::string& path, const std::string& kind, const std::string& body,
+                     const Numbers& numbers = {}, const std::map<std::string, std::string>& texts = {}) const;
 
-    void AcceptLoop();
-    void HandleConnection(int fd);
-    bool ReadRequest(int fd, Request& request);
-    void Reply(int fd, const Route& route);
-    bool SendAll(int fd, const std::string& data);
-    void WaitForStop();
-    void ReplyFile(int fd, const Request& request, const std::string& path);
-    bool Stopping() const;
-
-    int m_listenFd = -1;
-    int m_wakeFd = -1; // eventfd: becomes readable when the server stops
+    QProcess* m_process;
     std::uint16_t m_port = 0;
-    std::thread m_acceptThread;
-
-    mutable std::mutex m_mutex;
-    std::condition_variable m_stopped;
-    bool m_stopping = false;
-    std::map<std::string, Route> m_routes;
-    std::map<std::string, std::string> m_fileDirs;  // URL prefix -> folder
-    std::vector<Request> m_requests;
-    std::vector<std::thread> m_connections;
 };

@@ -3,128 +3,72 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
-#include <QMetaEnum>
 
 ModalAnswerer::ModalAnswerer(QObject* parent, int intervalMs) : QObject(parent)
 {
-    m_timer.setInterval(intervalMs);
     connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::Poll);
-    m_timer.start();
+    m_timer.start(intervalMs);
 }
 
 void ModalAnswerer::AnswerMessage(QMessageBox::StandardButton button)
 {
-    Answer a;
-    a.kind = Kind::MessageBox;
-    a.button = button;
-    m_answers.push_back(a);
+    m_answers.push_back({Kind::MessageBox, button, {}, true});
 }
 
 void ModalAnswerer::ChooseFolder(const QString& folder)
 {
-    Answer a;
-    a.kind = Kind::FolderDialog;
-    a.folder = folder;
-    a.accept = true;
-    m_answers.push_back(a);
+    m_answers.push_back({Kind::FolderDialog, QMessageBox::Ok, folder, true});
 }
 
-void ModalAnswerer::CancelFolder()
-{
-    Answer a;
-    a.kind = Kind::FolderDialog;
-    a.accept = false;
-    m_answers.push_back(a);
-}
-
-void ModalAnswerer::Clear()
-{
-    m_answers.clear();
-    m_seen.clear();
-}
-
-namespace {
-QString ButtonName(QMessageBox::StandardButton b)
-{
-    switch (b) {
-    case QMessageBox::Ok: return QStringLiteral("Ok");
-    case QMessageBox::Yes: return QStringLiteral("Yes");
-    case QMessageBox::No: return QStringLiteral("No");
-    case QMessageBox::Cancel: return QStringLiteral("Cancel");
-    default: return QStringLiteral("Button%1").arg(int(b));
-    }
-}
-} // namespace
+void ModalAnswerer::CancelFolder() { m_answers.push_back({Kind::FolderDialog, QMessageBox::Ok, {}, false}); }
 
 void ModalAnswerer::Poll()
 {
-    if (m_held)
-        return;
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible())
-        return;
-
-    Seen seen;
-    seen.caption = modal->windowTitle();
-
+    if (m_held || !modal || !modal->isVisible() || modal == m_closed)
+        return;  // a modal asked to close may still be on screen
+    Seen seen{Kind::Other, {}, modal->windowTitle(), QMessageBox::NoIcon, {}, QStringLiteral("closed")};
+    const bool scripted = !m_answers.empty();
+    const Answer next = scripted ? m_answers.front() : Answer{Kind::Other, QMessageBox::NoButton, {}, false};
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        seen.kind = Kind::MessageBox;
-        seen.text = box->text();
-        seen.icon = box->icon();
-        seen.buttons = box->standardButtons();
+        seen = {Kind::MessageBox, box->text(), seen.caption, box->icon(), box->standardButtons(), {}};
         QMessageBox::StandardButton choice = QMessageBox::NoButton;
-        if (!m_answers.empty() && m_answers.front().kind == Kind::MessageBox &&
-            box->button(m_answers.front().button)) {
-            choice = m_answers.front().button;
+        if (next.kind == Kind::MessageBox && box->button(next.button)) {
+            choice = next.button;
             m_answers.pop_front();
-            seen.scripted = true;
         } else {
             for (auto b : {QMessageBox::Ok, QMessageBox::No, QMessageBox::Cancel, QMessageBox::Yes})
-                if (box->button(b)) {
+                if (box->button(b) && choice == QMessageBox::NoButton)
                     choice = b;
-                    break;
-                }
         }
-        seen.answer = ButtonName(choice);
+        const char* names[] = {"Ok", "Yes", "No", "Cancel"};
+        const QMessageBox::StandardButton buttons[] = {QMessageBox::Ok, QMessageBox::Yes, QMessageBox::No,
+                                                       QMessageBox::Cancel};
+        for (int i = 0; i < 4; ++i)
+            if (buttons[i] == choice)
+                seen.answer = names[i];
         m_seen.push_back(seen);
         if (QAbstractButton* button = box->button(choice))
             button->click();
         else
             box->reject();
-        return;
-    }
-
-    if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-        seen.kind = Kind::FolderDialog;
-        if (!m_answers.empty() && m_answers.front().kind == Kind::FolderDialog) {
-            const Answer a = m_answers.front();
+    } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+        const bool choose = next.kind == Kind::FolderDialog && next.accept;
+        if (next.kind == Kind::FolderDialog)
             m_answers.pop_front();
-            seen.scripted = true;
-            if (a.accept) {
-                seen.answer = a.folder;
-                m_seen.push_back(seen);
-                // Open the folder itself with nothing selected in it: the
-                // dialog then answers with the folder it shows. (Selecting
-                // the folder inside its parent races with the dialog's
-                // background listing of the parent, which can drop the
-                // selection and answer with the parent instead.)
-                dialog->setDirectory(a.folder);
-                dialog->selectFile(QString());
-                static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept checks the choice
-                return;
-            }
-        }
-        seen.answer = QStringLiteral("rejected");
+        m_seen.push_back({Kind::FolderDialog, {}, seen.caption, QMessageBox::NoIcon, {},
+                          choose ? next.folder : QStringLiteral("rejected")});
+        if (!choose)
+            return dialog->reject();
+        // Open the folder itself with nothing selected in it: the dialog then
+        // answers with the folder it shows (selecting it inside its parent
+        // races with the dialog's listing of the parent).
+        dialog->setDirectory(next.folder);
+        dialog->selectFile(QString());
+        static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept checks the choice
+    } else {
         m_seen.push_back(seen);
-        dialog->reject();
-        return;
+        m_closed = modal;
+        modal->close();
     }
-
-    if (modal == m_closed)
-        return;  // its close is on the way
-    seen.kind = Kind::Other;
-    seen.answer = QStringLiteral("closed");
-    m_seen.push_back(seen);
-    m_closed = modal;
-    modal->close();
 }

@@ -6,9 +6,7 @@
 #pragma once
 
 #include <QMessageBox>
-#include <QObject>
 #include <QPointer>
-#include <QString>
 #include <QTimer>
 
 #include <deque>
@@ -19,41 +17,31 @@ class ModalAnswerer : public QObject
     Q_OBJECT
 public:
     enum class Kind { MessageBox, FolderDialog, Other };
-
-    struct Answer
-    {
-        Kind kind = Kind::MessageBox;
-        QMessageBox::StandardButton button = QMessageBox::Ok;  // for a message box
-        QString folder;      // for a folder dialog: the folder to choose
-        bool accept = true;  // for a folder dialog: false cancels
+    struct Answer {
+        Kind kind;
+        QMessageBox::StandardButton button;  // for a message box
+        QString folder;                      // for a folder dialog: the folder to choose
+        bool accept;                         // for a folder dialog: false cancels
     };
-
-    struct Seen
-    {
-        Kind kind = Kind::Other;
+    struct Seen {
+        Kind kind;
         QString text;     // message text
         QString caption;  // window title
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QMessageBox::Icon icon;
         QMessageBox::StandardButtons buttons;
         QString answer;   // what was done: "Ok", "Yes", "No", "Cancel", a folder, "rejected", "closed"
-        bool scripted = false;
     };
 
     explicit ModalAnswerer(QObject* parent = nullptr, int intervalMs = 20);
-
     // Scripted answers, used in order as prompts appear.
     void AnswerMessage(QMessageBox::StandardButton button);
     void ChooseFolder(const QString& folder);
     void CancelFolder();
-
     // While held, prompts are left up untouched (neither answered nor
     // recorded): a test that must act while a prompt is up holds the
     // answerer until it has acted, instead of racing its poll timer.
     void Hold(bool held) { m_held = held; }
-
     const std::vector<Seen>& SeenPrompts() const { return m_seen; }
-    std::size_t Pending() const { return m_answers.size(); }
-    void Clear();
 
 private:
     void Poll();

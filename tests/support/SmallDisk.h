@@ -1,6 +1,6 @@
 #pragma once
 // A small tmpfs mounted over a folder, for tests of a full disk. Needs a
-// mount namespace of the test's own (IsolateNetwork(true) gives one).
+// mount namespace of the test's own (corvane_add_test(... MOUNT_NAMESPACE) gives one).
 #include <sys/mount.h>
 
 #include <cerrno>

@@ -1,160 +1,70 @@
 #include "tests/support/Swarm.h"
 
+#include <QCryptographicHash>
+#include <QFile>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <net/if.h>
 #include <netinet/in.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
-#include <gtest/gtest.h>
-
-#include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/bencode.hpp>
 #include <libtorrent/create_torrent.hpp>
-#include <libtorrent/hasher.hpp>
 #include <libtorrent/hex.hpp>
 #include <libtorrent/session.hpp>
-#include <libtorrent/session_params.hpp>
-#include <libtorrent/torrent_handle.hpp>
 #include <libtorrent/torrent_info.hpp>
-#include <libtorrent/torrent_status.hpp>
 
 namespace fs = std::filesystem;
 namespace lt = libtorrent;
 
 namespace {
-
-bool WriteText(const std::string& path, const std::string& text)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::close(fd);
-    return ok;
-}
-
-bool Fail(std::string* why, const std::string& what)
-{
-    if (why) *why = what + ": " + std::strerror(errno);
-    return false;
-}
-
 bool PortAccepts(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
     const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     ::close(fd);
     return ok;
 }
 
+lt::span<char const> Span(const std::string& s) { return {s.data(), static_cast<std::ptrdiff_t>(s.size())}; }
 }  // namespace
-
-bool IsolateNetwork(bool mountNamespace, std::string* why)
-{
-    const int flags = CLONE_NEWNET | (mountNamespace ? CLONE_NEWNS : 0);
-    if (::unshare(flags) != 0) {
-        if (errno != EPERM) return Fail(why, "unshare");
-        // Not privileged: become root of a user namespace of our own first.
-        const uid_t uid = ::getuid();
-        const gid_t gid = ::getgid();
-        if (::unshare(CLONE_NEWUSER | flags) != 0) return Fail(why, "unshare(user)");
-        WriteText("/proc/self/setgroups", "deny");
-        if (!WriteText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
-            !WriteText("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
-            return Fail(why, "id maps");
-    }
-    if (mountNamespace && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return Fail(why, "private mounts");
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return Fail(why, "socket");
-    ifreq ifr{};
-    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
-    ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP);
-    ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
-    ::close(fd);
-    return ok || Fail(why, "loopback up");
-}
-
-bool IsolateNetworkOrReport(bool mountNamespace)
-{
-    std::string why;
-    if (IsolateNetwork(mountNamespace, &why))
-        return true;
-    std::fprintf(stderr, "cannot run in a private network%s: %s\n", mountNamespace ? " and mount namespace" : "",
-                 why.c_str());
-    return false;
-}
-
-void UseUtf8FileNames()
-{
-    // It looks for "UTF-8" as written; "C.utf8" does not do.
-    const char* lang = std::getenv("LANG");
-    if (!lang || !std::strstr(lang, "UTF-8"))
-        ::setenv("LANG", "C.UTF-8", 1);
-}
-
-int RunIsolatedTests(int argc, char** argv, bool mountNamespace)
-{
-    UseUtf8FileNames();
-    ::testing::InitGoogleTest(&argc, argv);
-    if (!IsolateNetworkOrReport(mountNamespace))
-        return 1;
-    return RUN_ALL_TESTS();
-}
 
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout)
 {
     const auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (pred()) return true;
+    while (!pred()) {
         if (std::chrono::steady_clock::now() >= end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    return true;
 }
 
 int FreePort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t len = sizeof a;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
         throw std::runtime_error("no free port");
     ::close(fd);
     return ntohs(a.sin_port);
 }
 
-TempDir::TempDir(const std::string& prefix)
+TempDir::TempDir(const std::string& prefix) : m_path((fs::temp_directory_path() / (prefix + "-XXXXXX")).string())
 {
-    std::string tmpl = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    m_path = tmpl;
+    if (!::mkdtemp(m_path.data())) throw std::runtime_error("mkdtemp failed");
 }
 
 TempDir::~TempDir()
@@ -163,32 +73,24 @@ TempDir::~TempDir()
     fs::remove_all(m_path, ec);
 }
 
-Payload MakePayload(const std::string& dataDir, const std::string& name,
-                    const std::vector<std::int64_t>& fileSizes, const std::vector<std::string>& trackers,
-                    const std::vector<std::string>& webSeeds, bool hybrid, unsigned seed)
+Payload MakePayload(const std::string& dataDir, const std::string& name, const std::vector<std::int64_t>& fileSizes,
+                    const std::vector<std::string>& trackers, const std::vector<std::string>& webSeeds, bool hybrid,
+                    unsigned seed)
 {
     std::mt19937_64 rng(seed);
-    std::vector<char> buf(1 << 20);
+    std::vector<std::uint64_t> buf(1 << 17);
     for (std::size_t i = 0; i < fileSizes.size(); ++i) {
         // Every third file goes into a subfolder, so paths have depth.
-        char leaf[32];
-        std::snprintf(leaf, sizeof leaf, "file-%02zu.bin", i + 1);
-        const fs::path rel = (i % 3 == 2) ? fs::path(name) / "more" / leaf : fs::path(name) / leaf;
-        const fs::path full = fs::path(dataDir) / rel;
+        const std::string leaf = "file-" + std::string(i < 9 ? "0" : "") + std::to_string(i + 1) + ".bin";
+        const fs::path full = fs::path(dataDir) / name / (i % 3 == 2 ? "more/" + leaf : leaf);
         fs::create_directories(full.parent_path());
         std::ofstream out(full, std::ios::binary | std::ios::trunc);
-        for (std::int64_t left = fileSizes[i]; left > 0;) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left, std::int64_t(buf.size())));
-            for (std::size_t k = 0; k < n; k += 8) {
-                const std::uint64_t r = rng();
-                std::memcpy(buf.data() + k, &r, std::min<std::size_t>(8, n - k));
-            }
-            out.write(buf.data(), static_cast<std::streamsize>(n));
-            left -= static_cast<std::int64_t>(n);
+        for (std::int64_t left = fileSizes[i]; left > 0; left -= std::int64_t(buf.size() * 8)) {
+            for (auto& word : buf) word = rng();
+            out.write(reinterpret_cast<const char*>(buf.data()), std::min<std::int64_t>(left, buf.size() * 8));
         }
         if (!out) throw std::runtime_error("cannot write " + full.string());
     }
-
     lt::file_storage files;
     lt::add_files(files, (fs::path(dataDir) / name).string());
     lt::create_torrent ct(files, 0, hybrid ? lt::create_flags_t{} : lt::create_torrent::v1_only);
@@ -196,42 +98,33 @@ Payload MakePayload(const std::string& dataDir, const std::string& name,
     for (const auto& w : webSeeds) ct.add_url_seed(w);
     lt::set_piece_hashes(ct, dataDir);
 
-    Payload p;
-    p.dataDir = dataDir;
-    p.name = name;
+    Payload p{dataDir, name, {}, {}, 0, {}, (fs::path(dataDir) / (name + ".torrent")).string(), {}};
     lt::bencode(std::back_inserter(p.torrent), ct.generate());
-    const lt::torrent_info ti(lt::span<char const>(p.torrent.data(), static_cast<std::ptrdiff_t>(p.torrent.size())), lt::from_span);
+    const lt::torrent_info ti(Span(p.torrent), lt::from_span);
     for (lt::file_index_t i : ti.files().file_range()) {
         if (ti.files().pad_file_at(i)) continue;
         p.files.push_back(ti.files().file_path(i));
         p.sizes.push_back(ti.files().file_size(i));
-        p.totalSize += ti.files().file_size(i);
+        p.totalSize += p.sizes.back();
     }
     p.infoHashHex = lt::aux::to_hex(ti.info_hashes().v1);
-    p.torrentPath = (fs::path(dataDir) / (name + ".torrent")).string();
     std::ofstream(p.torrentPath, std::ios::binary) << p.torrent;
     return p;
 }
 
 std::string Sha256OfFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return "";
-    lt::hasher256 h;
-    std::vector<char> buf(1 << 20);
-    while (in) {
-        in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
-        if (in.gcount() > 0) h.update(buf.data(), static_cast<int>(in.gcount()));
-    }
-    return lt::aux::to_hex(h.final());
+    QFile file(QString::fromStdString(path));
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result().toHex().toStdString() : "";
 }
 
 std::vector<std::string> DifferingFiles(const Payload& p, const std::string& downloadDir)
 {
     std::vector<std::string> differ;
     for (const auto& f : p.files) {
-        const std::string got = Sha256OfFile((fs::path(downloadDir) / f).string());
-        if (got.empty() || got != Sha256OfFile((fs::path(p.dataDir) / f).string())) differ.push_back(f);
+        const std::string got = Sha256OfFile(downloadDir + "/" + f);
+        if (got.empty() || got != Sha256OfFile(p.dataDir + "/" + f)) differ.push_back(f);
     }
     return differ;
 }
@@ -245,11 +138,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
     m_pid = ::fork();
     if (m_pid < 0) throw std::runtime_error("fork failed");
     if (m_pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // dies with the test
         if (::getppid() != parent) ::_exit(127);
         const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int null = ::open("/dev/null", O_RDONLY);
-        ::dup2(null, 0);
+        ::dup2(::open("/dev/null", O_RDONLY), 0);
         ::dup2(log, 1);
         ::dup2(log, 2);
         ::execvp(args[0], args.data());
@@ -257,18 +149,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
     }
 }
 
-ChildProcess::~ChildProcess() { Stop(); }
-
 bool ChildProcess::Running()
 {
-    if (m_pid <= 0) return false;
-    int status = 0;
-    if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-        m_pid = -1;
-        m_waitStatus = status;
-        return false;
-    }
-    return true;
+    if (m_pid > 0 && ::waitpid(m_pid, &m_waitStatus, WNOHANG) == m_pid) m_pid = -1;
+    return m_pid > 0;
 }
 
 void ChildProcess::Stop()
@@ -285,61 +169,50 @@ void ChildProcess::Stop()
 std::string ChildProcess::Log() const
 {
     std::ifstream in(m_logPath);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-Tracker::Tracker(const std::vector<std::string>& infoHashesHex)
-    : m_dir("corvane-tracker"), m_port(FreePort()), m_hashes(infoHashesHex)
+Tracker::Tracker(const std::vector<std::string>& infoHashesHex) : m_port(FreePort()), m_hashes(infoHashesHex)
 {
-    Start();
+    Allow({});
 }
-
-Tracker::~Tracker() = default;
-
-std::string Tracker::AnnounceUrl() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/announce"; }
 
 void Tracker::Allow(const std::string& infoHashHex)
 {
-    m_hashes.push_back(infoHashHex);
-    Start();
-}
-
-void Tracker::Start()
-{
-    if (m_process) m_process->Stop();
-    {
-        std::ofstream w(m_dir.Path() + "/whitelist");
-        for (const auto& h : m_hashes) w << h << "\n";
-    }
+    if (!infoHashHex.empty()) m_hashes.push_back(infoHashHex);
+    m_process.reset();
+    std::ofstream whitelist(m_dir.Path() + "/whitelist");
+    for (const auto& h : m_hashes) whitelist << h << "\n";
+    whitelist.close();
+    // opentracker reads the whitelist from -d. It refuses to run as root
+    // (which the test namespace makes us): a user namespace makes it nobody.
     const std::string port = std::to_string(m_port);
-    // opentracker changes into -d before it reads the whitelist. It refuses
-    // to run as root (the test namespaces make us root): give it a user
-    // namespace of its own, where it is nobody.
     std::vector<std::string> argv{"opentracker", "-i", "127.0.0.1", "-p", port, "-P", port, "-d", m_dir.Path(),
                                   "-w", "whitelist"};
     if (::geteuid() == 0) argv.insert(argv.begin(), {"unshare", "--user"});
-    m_process = std::make_unique<ChildProcess>(argv,
-        m_dir.Path() + "/opentracker.log");
+    m_process = std::make_unique<ChildProcess>(argv, m_dir.Path() + "/opentracker.log");
     if (!WaitUntil([&] { return PortAccepts(m_port); }, std::chrono::seconds(10)))
         throw std::runtime_error("opentracker did not start: " + m_process->Log());
 }
 
-Aria2Seeder::Aria2Seeder(const Payload& p, int uploadLimit) : m_dir("corvane-aria2"), m_port(FreePort())
+Payload MakeTrackedPayload(Tracker& tracker, const std::string& dataDir, const std::string& name,
+                           const std::vector<std::int64_t>& fileSizes)
+{
+    Payload p = MakePayload(dataDir, name, fileSizes, {tracker.AnnounceUrl()});
+    tracker.Allow(p.infoHashHex);
+    return p;
+}
+
+Aria2Seeder::Aria2Seeder(const Payload& p, int uploadLimit) : m_port(FreePort())
 {
     std::vector<std::string> argv{"aria2c", "--enable-dht=false", "--enable-dht6=false", "--bt-enable-lpd=false",
                                   "--enable-peer-exchange=false", "--seed-ratio=0.0", "--check-integrity=true",
                                   "--listen-port=" + std::to_string(m_port), "--file-allocation=none",
                                   "--disable-ipv6=true", "--summary-interval=0", "--console-log-level=warn",
-                                  "--dir=" + p.dataDir, "--dht-file-path=" + m_dir.Path() + "/dht.dat"};
-    if (uploadLimit > 0)
-        argv.push_back("--max-overall-upload-limit=" + std::to_string(uploadLimit));
-    argv.push_back(p.torrentPath);
+                                  "--dir=" + p.dataDir, "--dht-file-path=" + m_dir.Path() + "/dht.dat",
+                                  "--max-overall-upload-limit=" + std::to_string(uploadLimit), p.torrentPath};
     m_process = std::make_unique<ChildProcess>(argv, m_dir.Path() + "/aria2c.log");
 }
-
-Aria2Seeder::~Aria2Seeder() = default;
 
 bool Aria2Seeder::WaitReady(std::chrono::milliseconds timeout)
 {
@@ -351,34 +224,23 @@ struct LibtorrentSeeder::Impl {
     lt::torrent_handle h;
 };
 
-Payload MakeTrackedPayload(Tracker& tracker, const std::string& dataDir, const std::string& name,
-                           const std::vector<std::int64_t>& fileSizes)
-{
-    Payload p = MakePayload(dataDir, name, fileSizes, {tracker.AnnounceUrl()});
-    tracker.Allow(p.infoHashHex);
-    return p;
-}
-
 LibtorrentSeeder::LibtorrentSeeder(const Payload& p, int uploadLimit) : m_impl(std::make_unique<Impl>())
 {
     lt::settings_pack s;
     s.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:" + std::to_string(FreePort()));
-    s.set_bool(lt::settings_pack::enable_dht, false);
-    s.set_bool(lt::settings_pack::enable_lsd, false);
-    s.set_bool(lt::settings_pack::enable_upnp, false);
-    s.set_bool(lt::settings_pack::enable_natpmp, false);
-    s.set_bool(lt::settings_pack::enable_outgoing_utp, false);
-    s.set_bool(lt::settings_pack::enable_incoming_utp, false);
+    for (const int off : {lt::settings_pack::enable_dht, lt::settings_pack::enable_lsd, lt::settings_pack::enable_upnp,
+                          lt::settings_pack::enable_natpmp, lt::settings_pack::enable_outgoing_utp,
+                          lt::settings_pack::enable_incoming_utp})
+        s.set_bool(off, false);
     s.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
     s.set_int(lt::settings_pack::alert_mask, 0);
     m_impl->ses = std::make_unique<lt::session>(lt::session_params(std::move(s)));
     lt::add_torrent_params atp;
-    atp.ti = std::make_shared<lt::torrent_info>(lt::span<char const>(p.torrent.data(), static_cast<std::ptrdiff_t>(p.torrent.size())), lt::from_span);
+    atp.ti = std::make_shared<lt::torrent_info>(Span(p.torrent), lt::from_span);
     atp.save_path = p.dataDir;
-    atp.flags |= lt::torrent_flags::seed_mode;
-    atp.flags &= ~(lt::torrent_flags::auto_managed | lt::torrent_flags::paused);
+    atp.flags = (atp.flags | lt::torrent_flags::seed_mode) & ~(lt::torrent_flags::auto_managed | lt::torrent_flags::paused);
     m_impl->h = m_impl->ses->add_torrent(std::move(atp));
-    if (uploadLimit > 0) m_impl->h.set_upload_limit(uploadLimit);
+    SetUploadLimit(uploadLimit);
 }
 
 LibtorrentSeeder::~LibtorrentSeeder() = default;
@@ -386,5 +248,3 @@ LibtorrentSeeder::~LibtorrentSeeder() = default;
 int LibtorrentSeeder::Port() const { return m_impl->ses->listen_port(); }
 
 void LibtorrentSeeder::SetUploadLimit(int bytesPerSecond) { m_impl->h.set_upload_limit(bytesPerSecond); }
-
-int LibtorrentSeeder::Peers() const { return m_impl->h.status(lt::status_flags_t{}).num_peers; }

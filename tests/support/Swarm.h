@@ -1,13 +1,11 @@
 #pragma once
 // A BitTorrent swarm on loopback for tests and benchmarks: a generated
 // multi-file payload with its .torrent, a tracker (opentracker), seeders
-// (aria2c, or a libtorrent session of the test's own), and the private
-// network the engine must run in.
+// (aria2c, or a libtorrent session of the test's own). Run only inside the
+// private network that the test main sets up.
 //
-//   int main(int c, char** v) { return RunIsolatedTests(c, v); }
 //   Tracker tracker;                        // opentracker on a free port
-//   Payload p = MakePayload(dir, "pack", {3 << 20, 0, 1 << 20}, {tracker.AnnounceUrl()});
-//   tracker.Allow(p.infoHashHex);
+//   Payload p = MakeTrackedPayload(tracker, dir, "pack", {3 << 20, 0, 1 << 20});
 //   LibtorrentSeeder seeder(p);             // or Aria2Seeder seeder(p);
 //   ... download into `out` ...
 //   EXPECT_EQ(DifferingFiles(p, out), std::vector<std::string>{});
@@ -18,31 +16,8 @@
 #include <string>
 #include <vector>
 
-// Moves this process into a network namespace of its own with only loopback
-// up (and, with mountNamespace, a private mount namespace, so that it may
-// mount a tmpfs). Must run before any thread starts. Becomes root of a new
-// user namespace first when not already privileged. Returns false, with the
-// reason in *why, when the kernel refuses.
-bool IsolateNetwork(bool mountNamespace = false, std::string* why = nullptr);
-// The same, saying on stderr why when the kernel refuses.
-bool IsolateNetworkOrReport(bool mountNamespace = false);
-
-// libtorrent takes file names as UTF-8 only when $LANG names a UTF-8 locale,
-// written "UTF-8" (otherwise it converts them through the C library's
-// locale, and non-ASCII names of the test payloads are lost): sets
-// LANG=C.UTF-8 when it does not,
-// for this process and the peers and programs it starts. Call before any
-// thread starts; RunIsolatedTests and RunQtTests do.
-void UseUtf8FileNames();
-
-// A test program's main(): isolates the process as above, then runs every
-// test; exits with 1 (saying why) when isolation is refused, so that nothing
-// ever runs outside the private network.
-int RunIsolatedTests(int argc, char** argv, bool mountNamespace = false);
-
 // Polls pred every 50 ms until it returns true or the timeout passes.
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
-
 // A free TCP port on 127.0.0.1 (asked from the kernel, then released).
 int FreePort();
 
@@ -52,7 +27,6 @@ public:
     explicit TempDir(const std::string& prefix = "corvane");
     ~TempDir();
     TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     const std::string& Path() const { return m_path; }
 
 private:
@@ -73,16 +47,12 @@ struct Payload {
 // Writes files of pseudo-random bytes (seeded by `seed`) with the given sizes
 // under dataDir/name/, and a .torrent for them (version 1, no pad files,
 // unless hybrid) naming the trackers and web seeds given.
-Payload MakePayload(const std::string& dataDir, const std::string& name,
-                    const std::vector<std::int64_t>& fileSizes,
-                    const std::vector<std::string>& trackers,
-                    const std::vector<std::string>& webSeeds = {}, bool hybrid = false,
-                    unsigned seed = 1);
-
+Payload MakePayload(const std::string& dataDir, const std::string& name, const std::vector<std::int64_t>& fileSizes,
+                    const std::vector<std::string>& trackers, const std::vector<std::string>& webSeeds = {},
+                    bool hybrid = false, unsigned seed = 1);
 // SHA-256 of a file as 64 hex digits ("" when it cannot be read).
 std::string Sha256OfFile(const std::string& path);
-// The payload's files (relative paths) whose copy under downloadDir is
-// missing or differs from the source; empty when all match.
+// The payload's files whose copy under downloadDir is missing or differs.
 std::vector<std::string> DifferingFiles(const Payload& p, const std::string& downloadDir);
 
 // A child process with its output in a log file; killed (SIGTERM, then
@@ -91,15 +61,13 @@ std::vector<std::string> DifferingFiles(const Payload& p, const std::string& dow
 class ChildProcess {
 public:
     ChildProcess(const std::vector<std::string>& argv, const std::string& logPath);
-    ~ChildProcess();
+    ~ChildProcess() { Stop(); }
     ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
     bool Running();
     void Stop();
     int Pid() const { return m_pid; }
     std::string Log() const;
-    // How the process ended (a waitpid() status), once Running() has seen it
-    // end or Stop() has ended it; -1 before.
+    // How the process ended (a waitpid() status) once Running() or Stop() saw it end; -1 before.
     int WaitStatus() const { return m_waitStatus; }
 
 private:
@@ -109,19 +77,17 @@ private:
 };
 
 // opentracker on 127.0.0.1 (HTTP and UDP on one free port). Debian's build
-// tracks only whitelisted info-hashes: Allow() them before the first announce.
+// tracks only whitelisted info-hashes: Allow() them before the first announce
+// (it restarts the tracker on its port).
 class Tracker {
 public:
     explicit Tracker(const std::vector<std::string>& infoHashesHex = {});
-    ~Tracker();
     int Port() const { return m_port; }
-    std::string AnnounceUrl() const;  // http://127.0.0.1:<port>/announce
-    // Adds an info-hash to the whitelist and restarts the tracker on its port.
+    std::string AnnounceUrl() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/announce"; }
     void Allow(const std::string& infoHashHex);
 
 private:
-    void Start();
-    TempDir m_dir;
+    TempDir m_dir{"corvane-tracker"};
     int m_port;
     std::vector<std::string> m_hashes;
     std::unique_ptr<ChildProcess> m_process;
@@ -132,35 +98,30 @@ Payload MakeTrackedPayload(Tracker& tracker, const std::string& dataDir, const s
                            const std::vector<std::int64_t>& fileSizes);
 
 // aria2c seeding the payload from its dataDir (checks it first), announcing
-// to the trackers of the .torrent. Peers reach it on 127.0.0.1:Port().
-// uploadLimit (bytes per second, 0 = none) slows it, for a download that
-// must still be running when the test acts.
+// to the trackers of the .torrent, on 127.0.0.1:Port(). uploadLimit (bytes
+// per second, 0 = none) slows it, for a download that must still be running
+// when the test acts.
 class Aria2Seeder {
 public:
     explicit Aria2Seeder(const Payload& p, int uploadLimit = 0);
-    ~Aria2Seeder();
     int Port() const { return m_port; }
     // True once the port accepts connections (the check is done).
     bool WaitReady(std::chrono::milliseconds timeout);
 
 private:
-    TempDir m_dir;
+    TempDir m_dir{"corvane-aria2"};
     int m_port;
     std::unique_ptr<ChildProcess> m_process;
 };
 
 // A second libtorrent session seeding the payload from its dataDir (trusted
 // without checking), on 127.0.0.1, TCP only, no DHT/LSD/UPnP/NAT-PMP.
-// uploadLimit (bytes per second, 0 = none) slows it, for a download that
-// must still be running when the test acts.
 class LibtorrentSeeder {
 public:
     explicit LibtorrentSeeder(const Payload& p, int uploadLimit = 0);
     ~LibtorrentSeeder();
     int Port() const;
     void SetUploadLimit(int bytesPerSecond);
-    // Number of peers connected to the seeding torrent.
-    int Peers() const;
 
 private:
     struct Impl;

@@ -1,9 +1,0 @@
-// A static library that uses the resources, standing in for framework/.
-#include "res/ResourceIds.h"
-
-#include <QFile>
-
-bool ProbeBackgroundExists()
-{
-    return QFile::exists(res::BitmapPath(res::IDB_BACKGROUND));
-}

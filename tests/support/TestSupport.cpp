@@ -1,1 +1,0 @@
-// Anchor of the test-support library; the helpers live in the other files here.
