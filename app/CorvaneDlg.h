@@ -53,8 +53,6 @@ public:
 
     // ---- Start routine and BitTorrent set-up ----
     void StartDownload();
-    // For tests of the window alone: while false, StartDownload does nothing.
-    static void EnableStartRoutineForTesting(bool enabled);
 
 private:
     // The second half of the start routine: the engine's set-up, the torrent

@@ -12,22 +12,12 @@
 
 namespace {
 
-bool g_startRoutineEnabled = true;
-
 const char kFolderTitle[] = "Select the directory you would like to save the file to";
 
 }  // namespace
 
-void CCorvaneDlg::EnableStartRoutineForTesting(bool enabled)
-{
-    g_startRoutineEnabled = enabled;
-}
-
 void CCorvaneDlg::StartDownload()
 {
-    if (!g_startRoutineEnabled)
-        return;
-
     m_self = this;
     m_trackerFailures = 0;
     m_reannounceTicks = 0;

@@ -114,21 +114,6 @@ public:
         if (!m_h.is_valid()) throw invalid_handle();
         return m_info->ti->name();
     }
-    void file_progress(std::vector<float>& fractions) const override
-    {
-        std::vector<std::int64_t> bytes;
-        guarded([&] { m_h.file_progress(bytes); });
-        const lt::file_storage& fs = m_info->ti->files();
-        fractions.clear();
-        fractions.reserve(m_info->files.size());
-        for (lt::file_index_t i : m_info->files) {
-            const std::int64_t size = fs.file_size(i);
-            const auto at = static_cast<std::size_t>(static_cast<int>(i));
-            const std::int64_t done = at < bytes.size() ? bytes[at] : 0;
-            fractions.push_back(size == 0 ? 1.0f
-                                          : static_cast<float>(static_cast<double>(done) / static_cast<double>(size)));
-        }
-    }
     void force_reannounce() override
     {
         guarded([&] { m_h.force_reannounce(0, -1, lt::torrent_handle::ignore_min_interval); });

@@ -23,7 +23,6 @@ public:
     virtual void resume() = 0;
     virtual std::int64_t total_size() const = 0;
     virtual std::string name() const = 0;
-    virtual void file_progress(std::vector<float>& fractions) const = 0;
     virtual void force_reannounce() = 0;
     virtual int peer_count() const = 0;
     virtual void add_url_seed(const std::string& url) = 0;
@@ -62,9 +61,6 @@ public:
     torrent_status status() const { return backend().status(); }
     std::int64_t total_size() const { return backend().total_size(); }
     std::string name() const { return backend().name(); }
-    // One fraction (0.0 to 1.0) per file in the torrent's file order; an
-    // empty file counts as done.
-    void file_progress(std::vector<float>& fractions) const { backend().file_progress(fractions); }
     // Announces to the trackers now, even inside a tracker's minimum interval.
     void force_reannounce() { backend().force_reannounce(); }
     // Number of peer connections of the torrent (the engine's peer list).

@@ -44,7 +44,6 @@ struct FakeTorrent final : engine::detail::torrent_backend
     void resume() override { Enter(); paused = false; ++resumes; }
     std::int64_t total_size() const override { Enter(); return size; }
     std::string name() const override { Enter(); return "payload"; }
-    void file_progress(std::vector<float>&) const override { throw std::logic_error("not used"); }
     void force_reannounce() override { Enter(); }
     int peer_count() const override { Enter(); return 0; }
     void add_url_seed(const std::string& url) override { Enter(); seeds.push_back(url); }
