@@ -2,7 +2,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "engine/invalid_handle.h"
 #include "engine/torrent_status.h"
