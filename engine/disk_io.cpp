@@ -11,8 +11,9 @@
 // Files stay open in a small pool (settings_pack::file_pool_size) and are
 // opened lazily, created sparse when first written. Blocks are written in
 // short runs, one pwritev per file a run touches, and a block that continues
-// its piece in order is hashed at once from memory: a finished piece is read back from disk
-// only for the part that came out of order, or after a check of the files.
+// its piece in order is hashed at once from memory: a finished piece is read
+// back from disk only for the part that came out of order, or after a check
+// of the files.
 //
 // Write buffers come from a pool of block-sized buffers bounded by
 // max_queued_disk_bytes; past it, async_write answers "exceeded" and the peer
@@ -152,7 +153,7 @@ private:
             for (std::size_t i = 0; i < n; ++i) {
                 char* b = bs[i];
                 --m_out;
-                if (b >= m_region && b < m_region + region_bytes())
+                if (in_region(b))
                     m_free.push_back(b);
                 else
                     std::free(b);
@@ -170,6 +171,12 @@ private:
     }
 
     std::size_t region_bytes() const { return static_cast<std::size_t>(m_region_blocks) * block_size; }
+    bool in_region(const char* b) const
+    {
+        const auto at = reinterpret_cast<std::uintptr_t>(b);
+        const auto start = reinterpret_cast<std::uintptr_t>(m_region);
+        return m_region != nullptr && at >= start && at - start < region_bytes();
+    }
 
     lt::io_context& m_ios;
     std::mutex m_mutex;
