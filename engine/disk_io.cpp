@@ -274,9 +274,9 @@ struct piece_state {
 
 class storage {
 public:
-    storage(const lt::storage_params& p, file_pool& pool, int workers)
+    storage(const lt::storage_params& p, file_pool& pool, int hashers)
         : m_files(p.files), m_path(p.path), m_pool(pool), m_written(new std::atomic<bool>[p.files.num_files()]),
-          m_pieces(static_cast<std::size_t>(workers))
+          m_pieces(static_cast<std::size_t>(hashers))
     {
         for (int i = 0; i < m_files.num_files(); ++i) m_written[i] = false;
     }
