@@ -281,6 +281,18 @@ private:
         p.set_bool(lt::settings_pack::enable_natpmp, false);
         p.set_bool(lt::settings_pack::enable_outgoing_utp, false);
         p.set_bool(lt::settings_pack::enable_incoming_utp, false);
+        // Memory that does not grow with the peers: blocks queued for the
+        // disk (the back-end's buffer region), and each peer's socket and
+        // receive buffer. The engine empties a peer's socket into its
+        // receive buffer in one go, so without a socket buffer size of our
+        // own a fast peer on a system that tunes socket buffers up to tens of
+        // MiB gets a receive buffer that large.
+        p.set_int(lt::settings_pack::max_queued_disk_bytes, 4 << 20);
+        p.set_int(lt::settings_pack::recv_socket_buffer_size, 256 << 10);
+        p.set_int(lt::settings_pack::max_peer_recv_buffer_size, 512 << 10);
+        // The back-end's threads: one writer and one hasher keep pace with
+        // the network thread.
+        p.set_int(lt::settings_pack::hashing_threads, 1);
         lt::session_params params(std::move(p), std::vector<std::shared_ptr<lt::plugin>>{});
         params.disk_io_constructor = make_disk_io;
         return params;
