@@ -164,7 +164,8 @@ TEST(RealRun, NotATorrentShowsMessageFiveAndCloses)
 }
 
 // Open files, and threads other than Qt's pooled workers (a bounded pool
-// whose threads come and go by themselves).
+// whose threads come and go by themselves, each with a wake-up descriptor
+// of its own: those are not counted as files either).
 std::pair<int, int> Held()
 {
     namespace fs = std::filesystem;
@@ -172,15 +173,17 @@ std::pair<int, int> Held()
     for (const auto& task : fs::directory_iterator("/proc/self/task")) {
         std::string name;
         std::getline(std::ifstream(task.path() / "comm"), name);
-        held.second += name != "Thread (pooled)";
+        const bool pooled = name == "Thread (pooled)";
+        held.first -= pooled;
+        held.second += !pooled;
     }
     return held;
 }
 
 // Each run's engine goes with its window: the next one listens on the same
 // port, and open files and threads come back to what they were after the
-// first run (five runs show any
-// growth that twenty would).
+// second run: what Qt and the libraries open once and keep for good may come
+// up in either of the first two (five runs show any growth that twenty would).
 TEST(RealRun, RunsOneAfterAnotherLeaveNoEngineThreadOrFileBehind)
 {
     TempDir data("corvane-rr-many");
@@ -188,7 +191,7 @@ TEST(RealRun, RunsOneAfterAnotherLeaveNoEngineThreadOrFileBehind)
     const Payload p = MakeTrackedPayload(tracker, data.Path(), "pack", {3 * MiB, 0, 700000});
     Aria2Seeder seeder(p);  // in a process of its own: only the window's threads are counted here
     ASSERT_TRUE(seeder.WaitReady(30s));
-    std::pair<int, int> first;
+    std::pair<int, int> settled;
     for (int i = 1; i <= 5; ++i) {
         SCOPED_TRACE("run " + std::to_string(i));
         TempDir out("corvane-rr-out");
@@ -204,12 +207,13 @@ TEST(RealRun, RunsOneAfterAnotherLeaveNoEngineThreadOrFileBehind)
             EXPECT_EQ(port, 6881) << "an earlier run's engine still holds the port";
         }
         EXPECT_EQ(DifferingFiles(p, out.Path()), kNone);
-        if (i == 1)
-            first = Held();
-        else
-            EXPECT_TRUE(WaitUntil([&] { return Held().first <= first.first && Held().second <= first.second; }, 5s))
+        if (i == 2)
+            settled = Held();
+        if (i > 2) {
+            EXPECT_TRUE(WaitUntil([&] { return Held().first <= settled.first && Held().second <= settled.second; }, 5s))
                 << "open files, threads: " << Held().first << ", " << Held().second << " after this run, "
-                << first.first << ", " << first.second << " after the first";
+                << settled.first << ", " << settled.second << " after the second";
+        }
     }
 }
 
