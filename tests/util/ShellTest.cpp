@@ -4,8 +4,11 @@
 #include "tests/support/QStringPrinter.h"
 #include "tests/support/Swarm.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -58,7 +61,16 @@ TEST(Shell, FolderPickerWritesOnlyWhatFitsItsBuffer)
         std::vector<char16_t> out(n + 2, u'#');
         ModalAnswerer answerer;
         answerer.ChooseFolder(folder);
+        // The desktop's own picker where its platform theme offers one.
+        int nativeRefused = -1;
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+                nativeRefused = d->testOption(QFileDialog::DontUseNativeDialog);
+        });
+        look.start(5);
         EXPECT_EQ(BrowseForFolder(nullptr, "Pick", out.data(), capacity), capacity > n);
+        EXPECT_EQ(nativeRefused, 0);
         EXPECT_EQ(out[n + 1], u'#') << "written past the buffer";
         EXPECT_EQ(QString::fromUtf16(out.data(), capacity > n ? qsizetype(n) : 0),
                   capacity > n ? folder : QString());
