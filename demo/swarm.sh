@@ -1,7 +1,7 @@
 # Shell functions that stage a small BitTorrent swarm on loopback: the web
 # server stand-in, opentracker and an aria2c seeder. Sourced by scripts/demo
-# and bench/run, and used only inside a private network namespace in which
-# only loopback is up. Every process started here is recorded and stopped by
+# and the program test (tests/e2e/program-test.sh), and used only inside a
+# private network namespace in which only loopback is up. Every process started here is recorded and stopped by
 # swarm_stop (install it as an EXIT trap).
 #
 #   SWARM_WORK=<scratch folder>   logs and tracker files go here
