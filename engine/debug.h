@@ -21,6 +21,10 @@ int half_open_limit(const session& s);
 // std::invalid_argument for a handle of the fake.
 std::string torrent_state(const torrent_handle& h);
 
+// Whether the torrent's files are being checked. Throws invalid_handle for a
+// handle that names no torrent of the real engine.
+bool checking(const torrent_handle& h);
+
 // How many times the engine's file storage has checked a torrent's files
 // (when it was added, and again on every recheck), in this process.
 int file_checks();

@@ -37,6 +37,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include <boost/asio/error.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include <libtorrent/add_torrent_params.hpp>
@@ -68,8 +69,8 @@ lt::error_code errno_code(int e) { return lt::error_code(e, boost::system::gener
 
 // Block-sized buffers for queued writes and for reads on their way to a
 // peer. They come from one region reserved up front, max_queued_disk_bytes
-// large, and are handed out lowest address first, so the memory touched is
-// what was ever out at once and never more than the region. Past the region
+// large, and the last one given back is the next one handed out, so the
+// memory touched is what was ever out at once and never more than the region. Past the region
 // (peers still hand over what their receive buffers hold after the limit
 // was reached) a buffer comes from the heap and goes back to it.
 // `exceeded` is reported from the limit on; the observers that waited are
@@ -119,7 +120,11 @@ public:
         ++m_out;
         if (m_out >= m_limit) m_exceeded = true;
         exceeded = m_exceeded;
-        if (m_exceeded && o) m_observers.push_back(o);
+        const auto same = [&o](const std::weak_ptr<lt::disk_observer>& w) {
+            return !w.owner_before(o) && !o.owner_before(w);
+        };
+        if (m_exceeded && o && std::none_of(m_observers.begin(), m_observers.end(), same))
+            m_observers.push_back(o);
         return b;
     }
     char* allocate()
@@ -182,7 +187,7 @@ private:
     std::mutex m_mutex;
     char* m_region = nullptr;
     int m_region_blocks = 0;
-    std::vector<char*> m_free;  // lowest address last
+    std::vector<char*> m_free;  // handed out from the back
     std::vector<std::weak_ptr<lt::disk_observer>> m_observers;
     int m_limit = 64;
     std::atomic<int> m_out{0};
@@ -283,7 +288,6 @@ public:
     ~storage() { m_pool.close_all(this); }
 
     const lt::file_storage& files() const { return m_files; }
-    int generation() const { return m_generation.load(); }
 
     // The state of a piece owned by hasher `w`, made afresh when it is older
     // than the last check of the files.
@@ -350,9 +354,12 @@ public:
         }
     }
 
-    // Reads into `buf`; pad files and bytes past a file's end read as zeros
-    // when `zero_fill`, else a short file is an error.
-    void read(char* buf, int len, lt::piece_index_t piece, int offset, bool zero_fill, lt::storage_error& err)
+    // Reads into `buf`; pad files read as zeros. A file shorter than the
+    // range is an end-of-file error, never zeros: a check of the files then
+    // counts the piece as missing (a run cut off before the end of a file
+    // was written leaves it short), rather than taking zeros for data that
+    // may well be zeros.
+    void read(char* buf, int len, lt::piece_index_t piece, int offset, lt::storage_error& err)
     {
         for (const lt::file_slice& s : m_files.map_block(piece, offset, len)) {
             char* at = buf;
@@ -372,12 +379,8 @@ public:
                     return;
                 }
                 if (n == 0) {
-                    if (!zero_fill) {
-                        err = lt::storage_error(lt::errors::file_too_short, s.file_index, lt::operation_t::file_read);
-                        return;
-                    }
-                    std::memset(at + done, 0, static_cast<std::size_t>(s.size - done));
-                    break;
+                    err = lt::storage_error(boost::asio::error::eof, s.file_index, lt::operation_t::file_read);
+                    return;
                 }
                 done += n;
             }
@@ -569,7 +572,7 @@ public:
         if (buf == nullptr) {
             const lt::storage_error err(errno_code(ENOMEM), lt::operation_t::alloc_cache_piece);
             boost::asio::post(m_ios, [h = std::move(handler), err] { h(err); });
-            return true;
+            return false;  // no observer was noted: a peer told to wait would wait for ever
         }
         std::memcpy(buf, data, static_cast<std::size_t>(r.length));
         job j;
@@ -593,7 +596,7 @@ public:
             if (buf == nullptr)
                 err = lt::storage_error(errno_code(ENOMEM), lt::operation_t::alloc_cache_piece);
             else
-                st->read(buf, r.length, r.piece, r.start, false, err);
+                st->read(buf, r.length, r.piece, r.start, err);
             auto holder = std::make_shared<lt::disk_buffer_holder>(m_blocks, buf, r.length);
             return [h = std::move(h), holder, err] { h(std::move(*holder), err); };
         });
@@ -627,7 +630,7 @@ public:
             } else {
                 const int len = std::min(block_size, st->files().piece_size2(piece) - offset);
                 std::vector<char> buf(static_cast<std::size_t>(std::max(len, 0)));
-                st->read(buf.data(), len, piece, offset, true, err);
+                st->read(buf.data(), len, piece, offset, err);
                 if (!err) hash = lt::hasher256(buf.data(), len).final();
             }
             return [h = std::move(h), piece, hash, err] { h(piece, hash, err); };
@@ -649,6 +652,9 @@ public:
         boost::asio::post(m_ios, [h = std::move(handler), s, err] { h(s, err); });
     }
 
+    // Both answer once the writes held back are handed to the writer, not
+    // once they are on disk: the writer reopens a file it still has to write
+    // to. The engine's destructor waits for every write.
     void async_release_files(lt::storage_index_t si, std::function<void()> handler) override
     {
         hand_over(true);
@@ -883,7 +889,7 @@ private:
             if (static_cast<int>(i) < blocks2 && have2) v2[static_cast<std::ptrdiff_t>(i)] = s->v2[i];
             if (!need1 && !need2) continue;
             const int len = std::min(block_size, std::max(size, size2) - off);
-            st.read(buf, len, piece, off, true, err);
+            st.read(buf, len, piece, off, err);
             if (err) break;
             if (need1) sha1.update(buf, std::min(len, size - off));
             if (need2) v2[static_cast<std::ptrdiff_t>(i)] = lt::hasher256(buf, std::min(len, size2 - off)).final();

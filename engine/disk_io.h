@@ -15,8 +15,9 @@ struct counters;
 
 namespace engine {
 
-// Files kept open in a small pool, each block written with one pwrite and
-// hashed from memory as it arrives, on a few worker threads.
+// Files kept open in a small pool; blocks written in short runs (one pwritev
+// each) by a writer thread and hashed from memory as they arrive in order by
+// a hasher thread.
 std::unique_ptr<libtorrent::disk_interface> make_disk_io(boost::asio::io_context& ios,
                                                          const libtorrent::settings_interface& settings,
                                                          libtorrent::counters& counters);

@@ -342,7 +342,10 @@ private:
     // interface (docker0, a VPN) one failed announce round brings several
     // errors. The watchdog counts rounds: an error is passed on only once every
     // announce of the round has failed since the last one passed on; the rest
-    // are "other". A reply from the tracker starts the round afresh.
+    // are "other". An address failing again before the round is whole means
+    // the next round has begun (another address never announces): the
+    // unfinished round counts as one. A reply from the tracker starts the
+    // round afresh.
     using tracker_key_t = std::pair<lt::torrent_handle, std::string>;
     using announce_t = std::pair<lt::tcp::endpoint, lt::protocol_version>;
     static tracker_key_t tracker_key(const lt::tracker_alert& a) { return {a.handle, a.tracker_url()}; }
@@ -350,7 +353,12 @@ private:
     alert_kind on_tracker_error(const lt::tracker_error_alert& a)
     {
         std::vector<announce_t>& failed = m_failed_announces[tracker_key(a)];
-        failed.emplace_back(a.local_endpoint, a.version);
+        const announce_t announce{a.local_endpoint, a.version};
+        if (std::find(failed.begin(), failed.end(), announce) != failed.end()) {
+            failed.assign(1, announce);
+            return alert_kind::tracker_error;
+        }
+        failed.push_back(announce);
         std::vector<lt::announce_entry> trackers;
         lt::info_hash_t hashes;
         try {
@@ -449,6 +457,16 @@ std::string torrent_state(const torrent_handle& h)
                " paused=" + bit(bool(f & lt::torrent_flags::paused)) +
                " upload_mode=" + bit(bool(f & lt::torrent_flags::upload_mode)) +
                " sparse=" + bit(st.storage_mode == lt::storage_mode_sparse) + " error=" + bit(bool(st.errc));
+    });
+}
+
+bool checking(const torrent_handle& h)
+{
+    auto* t = dynamic_cast<real_torrent*>(h.get_backend());
+    if (!t) throw invalid_handle();
+    return guarded([&] {
+        const auto state = t->lt_handle().status(lt::status_flags_t{}).state;
+        return state == lt::torrent_status::checking_files || state == lt::torrent_status::checking_resume_data;
     });
 }
 

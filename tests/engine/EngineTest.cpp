@@ -242,6 +242,19 @@ TEST(Engine, FullDiskPausesAndResumeCompletesOnceSpaceIsFreed)
     }
 }
 
+// A file cut short (a run stopped before its end was written) is not taken
+// for complete where the missing bytes would have been zeros.
+TEST(Engine, ShortFileIsNotTakenForWhole)
+{
+    TempDir data("corvane-zeros");
+    const Payload p = MakePayload(data.Path(), "zeros", {4 * MiB}, {}, {}, false, /*zeros*/ 0);
+    fs::resize_file(fs::path(data.Path()) / p.files[0], MiB);
+    Download r(p, data.Path());
+    ASSERT_TRUE(r.Until([&] { return r.Done() >= MiB && !engine::debug::checking(r.h); }, 20));
+    EXPECT_EQ(r.Done(), MiB);
+    EXPECT_FALSE(r.h.is_seed());
+}
+
 TEST(Engine, ReadOnlyFolderIsAFileError)
 {
     TempDir data("corvane-src"), save("corvane-ro");

@@ -86,7 +86,7 @@ Payload MakePayload(const std::string& dataDir, const std::string& name, const s
         fs::create_directories(full.parent_path());
         std::ofstream out(full, std::ios::binary | std::ios::trunc);
         for (std::int64_t left = fileSizes[i]; left > 0; left -= std::int64_t(buf.size() * 8)) {
-            for (auto& word : buf) word = rng();
+            for (auto& word : buf) word = seed != 0 ? rng() : 0;
             out.write(reinterpret_cast<const char*>(buf.data()), std::min<std::int64_t>(left, buf.size() * 8));
         }
         if (!out) throw std::runtime_error("cannot write " + full.string());

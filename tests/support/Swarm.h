@@ -44,7 +44,7 @@ struct Payload {
     std::string infoHashHex;             // v1 info-hash, 40 hex digits
 };
 
-// Writes files of pseudo-random bytes (seeded by `seed`) with the given sizes
+// Writes files of pseudo-random bytes (seeded by `seed`; zeros for 0) with the given sizes
 // under dataDir/name/, and a .torrent for them (version 1, no pad files,
 // unless hybrid) naming the trackers and web seeds given.
 Payload MakePayload(const std::string& dataDir, const std::string& name, const std::vector<std::int64_t>& fileSizes,
