@@ -1095,7 +1095,10 @@ MiniDumpWriteDump(pid_t ProcessId, int hFile, MINIDUMP_TYPE /*DumpType*/,
             const char go = 1;
             syscall(SYS_write, gate[1], &go, 1);
             int status = 0;
-            while (syscall(SYS_wait4, helper, &status, __WALL, nullptr) < 0 && errno == EINTR) {
+            // The helper shares our errno (it has no thread-local storage of
+            // its own), so wait until it is reaped, or gone, without reading it.
+            while (syscall(SYS_wait4, helper, &status, __WALL, nullptr) != helper &&
+                   syscall(SYS_kill, helper, 0) == 0) {
             }
             syscall(SYS_prctl, PR_SET_PTRACER, 0, 0, 0, 0);
             SysClose(gate[0]);
