@@ -14,7 +14,6 @@
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -65,18 +64,6 @@ struct WindowRun
 
 // What a user's click does: the button's own signal, through to the handler.
 void Click(CButton& button) { qobject_cast<QAbstractButton*>(button.GetSafeHwnd())->click(); }
-
-// Bytes written under a folder (sparse files count only what was written).
-std::int64_t BytesOnDisk(const std::string& dir)
-{
-    std::int64_t n = 0;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
-        struct stat st {};
-        if (e.is_regular_file() && ::stat(e.path().c_str(), &st) == 0)
-            n += st.st_blocks * 512;
-    }
-    return n;
-}
 
 TEST(RealRun, DownloadPausedAndResumedByClicksCompletesIntoANonAsciiFolder)
 {

@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,17 +59,6 @@ void ExpectComplete(Download& r, const Payload& p, const std::string& save)
     EXPECT_EQ(r.Done(), p.totalSize);
     EXPECT_EQ(DifferingFiles(p, save), std::vector<std::string>{});
     EXPECT_EQ(r.fileErrors, 0);
-}
-
-std::int64_t BytesOnDisk(const std::string& dir)
-{
-    std::int64_t n = 0;
-    std::error_code ec;
-    for (const auto& e : fs::recursive_directory_iterator(dir, ec)) {
-        struct stat st {};
-        if (::stat(e.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) n += st.st_blocks * 512;
-    }
-    return n;
 }
 
 // A run killed outright mid-download: the next run checks what is there and

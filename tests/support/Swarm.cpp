@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -117,6 +118,17 @@ std::string Sha256OfFile(const std::string& path)
     QFile file(QString::fromStdString(path));
     QCryptographicHash hash(QCryptographicHash::Sha256);
     return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result().toHex().toStdString() : "";
+}
+
+std::int64_t BytesOnDisk(const std::string& dir)
+{
+    std::int64_t n = 0;
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(dir, ec)) {
+        struct stat st {};
+        if (::stat(e.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) n += st.st_blocks * 512;
+    }
+    return n;
 }
 
 std::vector<std::string> DifferingFiles(const Payload& p, const std::string& downloadDir)

@@ -54,6 +54,9 @@ Payload MakePayload(const std::string& dataDir, const std::string& name, const s
 std::string Sha256OfFile(const std::string& path);
 // The payload's files whose copy under downloadDir is missing or differs.
 std::vector<std::string> DifferingFiles(const Payload& p, const std::string& downloadDir);
+// Bytes written under a folder (sparse files count only what was written);
+// 0 for a folder that is not there yet.
+std::int64_t BytesOnDisk(const std::string& dir);
 
 // A child process with its output in a log file; killed (SIGTERM, then
 // SIGKILL after 5 s) by Stop() or the destructor, and by the kernel when the
