@@ -662,13 +662,11 @@ public:
         if (handler) boost::asio::post(m_ios, std::move(handler));
     }
 
+    // Blocks are never cached: a stop only sends the writes held back on
+    // their way and closes the files.
     void async_stop_torrent(lt::storage_index_t si, std::function<void()> handler) override
     {
-        // Blocks are never cached: a stop only sends the writes held back on
-        // their way and closes the files.
-        hand_over(true);
-        at(si)->release_files();
-        if (handler) boost::asio::post(m_ios, std::move(handler));
+        async_release_files(si, std::move(handler));
     }
 
     void async_clear_piece(lt::storage_index_t si, lt::piece_index_t piece,
