@@ -173,9 +173,9 @@ SYSTEMTIME SystemTimeFromUnix(std::int64_t unixSeconds, long utcOffsetSeconds, i
 
 void BuildUtcOffsetTable(UtcOffsetTable& table, std::int64_t now, std::int64_t span)
 {
-    // Hour by hour (zones change by the hour or half hour, months apart),
-    // then to the second by bisection.
-    constexpr std::int64_t kStep = 3600;
+    // Day by day (zones change months apart, never twice in a day), then to
+    // the second by bisection: a few hundred look-ups at start-up.
+    constexpr std::int64_t kStep = 86400;
     table.initial = LibraryUtcOffset(now);
     table.count = 0;
     long current = table.initial;
@@ -192,7 +192,7 @@ void BuildUtcOffsetTable(UtcOffsetTable& table, std::int64_t now, std::int64_t s
         table.at[table.count] = after;
         table.offset[table.count] = current;
         ++table.count;
-        from = after - kStep; // another change may follow within the hour
+        from = after - kStep; // go on from the change
     }
 }
 
