@@ -1,13 +1,16 @@
-// The small pure rules: splitting, query escaping, and what the
-// start routine makes of a configuration text.
+// The small pure rules: splitting, query escaping, what the start routine
+// makes of a configuration text, and the UTF-8 locale the program starts in.
 #include "app/Configuration.h"
 #include "app/util/ShellUtil.h"
 #include "app/util/StringTokenizer.h"
+#include "framework/Utf8Locale.h"
 #include "tests/support/QStringPrinter.h"
 
+#include <QByteArray>
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -82,6 +85,22 @@ TEST(Rules, ConfigurationDecision)
         EXPECT_EQ(d.torrentAddress, c.torrent) << c.text;
         EXPECT_EQ(d.webSeed, c.webSeed) << c.text;
     }
+}
+
+// LANG names UTF-8 whatever the user's says, the language kept: libtorrent
+// and the programs we start read names as UTF-8 only then.
+TEST(Rules, LangMadeUtf8)
+{
+    const char* const cases[][2] = {{nullptr, "C.UTF-8"},         {"C", "C.UTF-8"},
+                                    {"POSIX", "C.UTF-8"},          {"C.utf8", "C.UTF-8"},
+                                    {"en_US.utf8@euro", "en_US.UTF-8"}, {"ko_KR.UTF-8", "ko_KR.UTF-8"}};
+    const QByteArray saved = qgetenv("LANG");
+    for (const auto& c : cases) {
+        c[0] != nullptr ? ::setenv("LANG", c[0], 1) : ::unsetenv("LANG");
+        AfxUseUtf8Locale();
+        EXPECT_STREQ(std::getenv("LANG"), c[1]) << (c[0] != nullptr ? c[0] : "unset");
+    }
+    qputenv("LANG", saved);
 }
 
 } // namespace
