@@ -410,7 +410,8 @@ private:
 }  // namespace
 
 // LANG names UTF-8 before the program starts any thread (AfxUseUtf8Locale
-// at the start of main): libtorrent keys its file-name conversion on it.
+// at the start of main): libtorrent keys its own name conversions on it. The
+// engine's file storage opens files by their UTF-8 names whatever LANG says.
 std::unique_ptr<session> make_session(const fingerprint& fp)
 {
     return std::make_unique<real_session>(fp);
