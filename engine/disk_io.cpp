@@ -33,11 +33,13 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include <boost/asio/error.hpp>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include <libtorrent/add_torrent_params.hpp>
@@ -268,10 +270,12 @@ struct segment {
 };
 
 // A piece being received: the SHA-1 of its first `hashed` bytes, and the
-// SHA-256 of those of its v2 blocks that came.
+// SHA-256 of those of its v2 blocks that came. `write_failed`: a block of it
+// did not reach the disk.
 struct piece_state {
     int generation = 0;
     int hashed = 0;
+    bool write_failed = false;
     lt::hasher sha1;
     std::vector<lt::sha256_hash> v2;
     std::vector<bool> v2_done;
@@ -279,8 +283,11 @@ struct piece_state {
 
 class storage {
 public:
+    // Where the torrent names two files alike, or a file like another's
+    // folder, libtorrent renames the later ones (x.1.bin, d.1): mapped_files
+    // holds the names the files get on disk.
     storage(const lt::storage_params& p, file_pool& pool, int hashers)
-        : m_files(p.files), m_path(p.path), m_pool(pool), m_written(new std::atomic<bool>[p.files.num_files()]),
+        : m_files(p.mapped_files != nullptr ? *p.mapped_files : p.files), m_path(p.path), m_pool(pool), m_written(new std::atomic<bool>[p.files.num_files()]),
           m_pieces(static_cast<std::size_t>(hashers))
     {
         for (int i = 0; i < m_files.num_files(); ++i) m_written[i] = false;
@@ -405,7 +412,12 @@ public:
     }
 
     // Before the files are checked: forget every piece received, close the
-    // files, create the empty ones. Returns whether any file is there.
+    // files, create the empty ones and the symlinks. A file longer than the
+    // torrent says (an older version left in the folder) is cut to its size
+    // before any piece of it is checked, so a download that ends complete
+    // ends with every file as the torrent has it; a shorter one stays short
+    // until written, its missing end never read as zeros. Returns whether
+    // any file is there.
     bool prepare_check(lt::storage_error& err)
     {
         ++m_generation;
@@ -416,13 +428,29 @@ public:
             if (m_files.pad_file_at(i)) continue;
             const std::string path = m_files.file_path(i, m_path);
             struct stat st {};
-            if (::stat(path.c_str(), &st) == 0) {
+            if (::lstat(path.c_str(), &st) == 0) {
                 any = true;
+                if (S_ISREG(st.st_mode) && st.st_size > m_files.file_size(i) &&
+                    ::truncate(path.c_str(), m_files.file_size(i)) != 0) {
+                    err = lt::storage_error(errno_code(errno), i, lt::operation_t::file_truncate);
+                    return any;
+                }
                 continue;
             }
             if (m_files.file_size(i) != 0) continue;
             if (!make_parent(path, i, err)) return any;
-            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+            if (m_files.file_flags(i) & lt::file_storage::flag_symlink) {
+                // The target as the torrent gives it is relative to the
+                // torrent's folder; the link's is relative to the link.
+                const auto target = std::filesystem::path(m_files.symlink(i))
+                                        .lexically_relative(std::filesystem::path(m_files.file_path(i)).parent_path());
+                if (::symlink(target.c_str(), path.c_str()) != 0) {
+                    err = lt::storage_error(errno_code(errno), i, lt::operation_t::symlink);
+                    return any;
+                }
+                continue;
+            }
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, mode(i));
             if (fd < 0) {
                 err = lt::storage_error(errno_code(errno), i, lt::operation_t::file_open);
                 return any;
@@ -433,6 +461,12 @@ public:
     }
 
 private:
+    // A new file: executable where the torrent says so; the umask applies.
+    mode_t mode(lt::file_index_t i) const
+    {
+        return m_files.file_flags(i) & lt::file_storage::flag_executable ? 0777 : 0666;
+    }
+
     bool make_parent(const std::string& path, lt::file_index_t i, lt::storage_error& err)
     {
         std::error_code ec;
@@ -446,22 +480,25 @@ private:
     // user deleted it, and the blocks written to it are lost.
     std::shared_ptr<open_file> open(lt::file_index_t i, bool write, lt::storage_error& err)
     {
-        if (auto f = m_pool.find(this, i); f && (f->writable || !write)) return f;
-        const std::string path = m_files.file_path(i, m_path);
-        int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-        bool writable = fd >= 0;
-        if (fd < 0 && !write && (errno == EACCES || errno == EROFS)) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT && write && !m_written[static_cast<int>(i)]) {
-            if (!make_parent(path, i, err)) return nullptr;
-            fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-            writable = true;
+        auto f = m_pool.find(this, i);
+        if (!f || (write && !f->writable)) {
+            const std::string path = m_files.file_path(i, m_path);
+            int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+            bool writable = fd >= 0;
+            if (fd < 0 && !write && (errno == EACCES || errno == EROFS))
+                fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0 && errno == ENOENT && write && !m_written[static_cast<int>(i)]) {
+                if (!make_parent(path, i, err)) return nullptr;
+                fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode(i));
+                writable = true;
+            }
+            if (fd < 0) {
+                err = lt::storage_error(errno_code(errno), i, lt::operation_t::file_open);
+                return nullptr;
+            }
+            f = std::make_shared<open_file>(fd, writable);
+            m_pool.add(this, i, f);
         }
-        if (fd < 0) {
-            err = lt::storage_error(errno_code(errno), i, lt::operation_t::file_open);
-            return nullptr;
-        }
-        auto f = std::make_shared<open_file>(fd, writable);
-        m_pool.add(this, i, f);
         return f;
     }
 
@@ -476,10 +513,17 @@ private:
 
 using completion = std::function<void()>;
 
+// What a job's function is given instead of a hasher's index when the
+// back-end has stopped taking jobs: it answers at once, touching no file.
+constexpr int aborted = -1;
+
+lt::storage_error aborted_error(lt::operation_t op) { return {boost::asio::error::operation_aborted, op}; }
+
 // A job as it goes from the network thread through the writer to a hasher.
 // A block to write carries its buffer; anything else is a function the
 // hasher runs. Either way the hasher gives back what the network thread
-// then calls.
+// then calls (or nothing). A fence goes through every hasher, behind all
+// the jobs queued before it.
 struct job {
     std::shared_ptr<storage> st;
     lt::peer_request r{};
@@ -487,6 +531,7 @@ struct job {
     std::function<void(const lt::storage_error&)> written;
     lt::storage_error err;  // of the write
     std::function<completion(int hasher)> run;
+    bool fence = false;
 };
 
 // A thread with a queue of its own, taken in one go.
@@ -531,12 +576,13 @@ struct worker {
 class disk_io final : public lt::disk_interface {
 public:
     disk_io(lt::io_context& ios, const lt::settings_interface& settings)
-        : m_ios(ios), m_settings(settings), m_blocks(ios)
+        : m_ios(ios), m_settings(settings), m_blocks(ios), m_work(ios.get_executor())
     {
         settings_updated();
         const int n = std::clamp(settings.get_int(lt::settings_pack::hashing_threads), 1, 4);
         for (int i = 0; i < n; ++i) m_hashers.push_back(std::make_unique<worker>());
         m_hand_to.resize(m_hashers.size());
+        m_threads_running = n + 1;
         for (int i = 0; i < n; ++i)
             m_hashers[static_cast<std::size_t>(i)]->thread = std::thread([this, i] { run_hasher(i); });
         m_writer.thread = std::thread([this] { run_writer(); });
@@ -567,6 +613,10 @@ public:
                      std::shared_ptr<lt::disk_observer> o, std::function<void(const lt::storage_error&)> handler,
                      lt::disk_job_flags_t) override
     {
+        if (m_aborted) {
+            boost::asio::post(m_ios, [h = std::move(handler)] { h(aborted_error(lt::operation_t::file_write)); });
+            return false;
+        }
         bool exceeded = false;
         char* buf = m_blocks.allocate(exceeded, o);
         if (buf == nullptr) {
@@ -590,10 +640,12 @@ public:
                     lt::disk_job_flags_t) override
     {
         auto st = at(si);
-        queue(r.piece, [this, st, r, h = std::move(handler)](int) mutable -> completion {
+        queue(r.piece, [this, st, r, h = std::move(handler)](int w) mutable -> completion {
             lt::storage_error err;
-            char* buf = m_blocks.allocate();
-            if (buf == nullptr)
+            char* buf = w == aborted ? nullptr : m_blocks.allocate();
+            if (w == aborted)
+                err = aborted_error(lt::operation_t::file_read);
+            else if (buf == nullptr)
                 err = lt::storage_error(errno_code(ENOMEM), lt::operation_t::alloc_cache_piece);
             else
                 st->read(buf, r.length, r.piece, r.start, err);
@@ -608,9 +660,10 @@ public:
     {
         auto st = at(si);
         const bool v1 = static_cast<bool>(flags & lt::disk_interface::v1_hash);
-        queue(piece, [this, st, piece, v2, v1, h = std::move(handler)](int w) mutable -> completion {
+        queue(piece, [st, piece, v2, v1, h = std::move(handler)](int w) mutable -> completion {
             lt::storage_error err;
-            const lt::sha1_hash hash = hash_piece(*st, w, piece, v1, v2, err);
+            const lt::sha1_hash hash = w == aborted ? (err = aborted_error(lt::operation_t::file_read), lt::sha1_hash())
+                                                    : hash_piece(*st, w, piece, v1, v2, err);
             return [h = std::move(h), piece, hash, err] { h(piece, hash, err); };
         });
     }
@@ -620,12 +673,14 @@ public:
         override
     {
         auto st = at(si);
-        queue(piece, [this, st, piece, offset, h = std::move(handler)](int w) mutable -> completion {
+        queue(piece, [st, piece, offset, h = std::move(handler)](int w) mutable -> completion {
             lt::storage_error err;
             lt::sha256_hash hash;
             const int i = offset / block_size;
-            piece_state* s = st->find_piece(w, piece);
-            if (s && i < static_cast<int>(s->v2_done.size()) && s->v2_done[static_cast<std::size_t>(i)]) {
+            piece_state* s = w == aborted ? nullptr : st->find_piece(w, piece);
+            if (w == aborted) {
+                err = aborted_error(lt::operation_t::file_read);
+            } else if (s && i < static_cast<int>(s->v2_done.size()) && s->v2_done[static_cast<std::size_t>(i)]) {
                 hash = s->v2[static_cast<std::size_t>(i)];
             } else {
                 const int len = std::min(block_size, st->files().piece_size2(piece) - offset);
@@ -637,33 +692,36 @@ public:
         });
     }
 
+    // Behind every job queued before it. No resume data is ever given: any
+    // file already there means a full check, which then hashes every piece
+    // from disk.
     void async_check_files(lt::storage_index_t si, const lt::add_torrent_params*,
                            lt::aux::vector<std::string, lt::file_index_t>,
                            std::function<void(lt::status_t, const lt::storage_error&)> handler) override
     {
-        // No resume data is ever given: any file already there means a full
-        // check, which then hashes every piece from disk.
-        auto st = at(si);
         ++g_file_checks;
-        lt::storage_error err;
-        const bool any = st->prepare_check(err);
-        const lt::status_t s =
-            err ? lt::status_t::fatal_disk_error : any ? lt::status_t::need_full_check : lt::status_t::no_error;
-        boost::asio::post(m_ios, [h = std::move(handler), s, err] { h(s, err); });
+        fence([st = at(si), h = std::move(handler)](bool stopped) -> completion {
+            lt::storage_error err;
+            const bool any = !stopped && st->prepare_check(err);
+            if (stopped) err = aborted_error(lt::operation_t::check_resume);
+            const lt::status_t s =
+                err ? lt::status_t::fatal_disk_error : any ? lt::status_t::need_full_check : lt::status_t::no_error;
+            return [h, s, err] { h(s, err); };
+        });
     }
 
-    // Both answer once the writes held back are handed to the writer, not
-    // once they are on disk: the writer reopens a file it still has to write
-    // to. The engine's destructor waits for every write.
+    // Both answer once every job queued before them is done, the writes on
+    // disk and the hashes taken, and the files are closed. Blocks are never
+    // cached, so a stop is a release.
     void async_release_files(lt::storage_index_t si, std::function<void()> handler) override
     {
-        hand_over(true);
-        at(si)->release_files();
-        if (handler) boost::asio::post(m_ios, std::move(handler));
+        fence([st = at(si), h = std::move(handler)](bool) -> completion {
+            st->release_files();
+            return [h] {
+                if (h) h();
+            };
+        });
     }
-
-    // Blocks are never cached: a stop only sends the writes held back on
-    // their way and closes the files.
     void async_stop_torrent(lt::storage_index_t si, std::function<void()> handler) override
     {
         async_release_files(si, std::move(handler));
@@ -675,7 +733,7 @@ public:
         // Behind the piece's queued writes: the blocks come again from peers.
         auto st = at(si);
         queue(piece, [st, piece, h = std::move(handler)](int w) mutable -> completion {
-            st->drop_piece(w, piece);
+            if (w != aborted) st->drop_piece(w, piece);
             return [h = std::move(h), piece] { h(piece); };
         });
     }
@@ -719,13 +777,20 @@ public:
     void submit_jobs() override { hand_over(false); }
 
     // Queued jobs are finished first (no write is dropped), then the
-    // threads stop: the writer, which then stops the hashers.
+    // threads stop: the writer, which then stops the hashers. Until the
+    // last of them has posted its last handlers, the io_context has work:
+    // its run() returns only once every job has been answered, so no
+    // handler is dropped unrun and no buffer outlives the pool. A job asked
+    // for after this fails at once.
     void abort(bool wait) override
     {
-        m_alive.reset();
-        m_flush_timer.cancel();
-        hand_over(true);
-        m_writer.finish();
+        if (!m_aborted) {
+            m_alive.reset();
+            m_flush_timer.cancel();
+            hand_over(true);
+            m_aborted = true;
+            m_writer.finish();
+        }
         if (!wait) return;
         if (m_writer.thread.joinable()) m_writer.thread.join();
         for (auto& h : m_hashers)
@@ -751,11 +816,38 @@ private:
 
     void queue(lt::piece_index_t piece, std::function<completion(int hasher)> run)
     {
+        if (m_aborted) {
+            boost::asio::post(m_ios, run(aborted));
+            return;
+        }
         job j;
         j.r.piece = piece;
         j.run = std::move(run);
         m_pending.push_back(std::move(j));
         m_pending_urgent = true;
+    }
+
+    // Runs `last` once every job queued so far is done: it goes through the
+    // writer and then every hasher, and the last hasher to reach it runs it
+    // (`stopped` false). Handed over at once.
+    void fence(std::function<completion(bool stopped)> last)
+    {
+        if (m_aborted) {
+            boost::asio::post(m_ios, last(true));
+            return;
+        }
+        struct state {
+            std::atomic<int> left;
+            std::function<completion(bool)> last;
+        };
+        auto f = std::make_shared<state>();
+        f->left = static_cast<int>(m_hashers.size());
+        f->last = std::move(last);
+        job j;
+        j.fence = true;
+        j.run = [f](int) -> completion { return --f->left == 0 ? f->last(false) : completion(); };
+        m_pending.push_back(std::move(j));
+        hand_over(true);
     }
 
     void hand_over(bool all)
@@ -807,8 +899,12 @@ private:
                     first.st->write(seg, static_cast<int>(n), first.r.piece, first.r.start, err);
                     for (std::size_t k = i; k < i + n; ++k) batch[k].err = err;
                 }
-                for (std::size_t k = i; k < i + n; ++k)
-                    m_hand_to[hasher_of(batch[k].r.piece)].push_back(std::move(batch[k]));
+                for (std::size_t k = i; k < i + n; ++k) {
+                    if (batch[k].fence)
+                        for (auto& to : m_hand_to) to.push_back(batch[k]);
+                    else
+                        m_hand_to[hasher_of(batch[k].r.piece)].push_back(std::move(batch[k]));
+                }
                 i += n;
             }
             batch.clear();
@@ -816,6 +912,13 @@ private:
                 if (!m_hand_to[i].empty()) m_hashers[i]->push(m_hand_to[i]);
         }
         for (auto& h : m_hashers) h->finish();
+        thread_done();
+    }
+
+    // The last thread to end lets the io_context's run() return.
+    void thread_done()
+    {
+        if (--m_threads_running == 0) m_work.reset();
     }
 
     void run_hasher(int index)
@@ -823,24 +926,34 @@ private:
         worker& w = *m_hashers[static_cast<std::size_t>(index)];
         std::vector<job> batch;
         std::vector<char*> used;
+        std::vector<completion> done;
+        // The handlers of the jobs done so far, in order, to the network thread.
+        const auto post_done = [&] {
+            m_blocks.free_disk_buffers(used);
+            if (done.empty()) return;
+            boost::asio::post(m_ios, [done = std::move(done)] {
+                for (const auto& d : done) d();
+            });
+            done.clear();
+        };
         while (w.pop(batch)) {
-            std::vector<completion> done;
-            done.reserve(batch.size());
             for (job& j : batch) {
+                if (j.fence) post_done();  // answered before whatever waits on the fence
                 if (j.buf == nullptr) {
-                    done.push_back(j.run(index));
+                    if (completion c = j.run(index)) done.push_back(std::move(c));
                     continue;
                 }
-                if (!j.err) hash_written(*j.st, index, j.r, j.buf);
+                if (!j.err)
+                    hash_written(*j.st, index, j.r, j.buf);
+                else
+                    j.st->piece(index, j.r.piece).write_failed = true;
                 used.push_back(j.buf);
                 done.push_back([h = std::move(j.written), err = j.err] { h(err); });
             }
             batch.clear();
-            m_blocks.free_disk_buffers(used);
-            boost::asio::post(m_ios, [done = std::move(done)] {
-                for (const auto& d : done) d();
-            });
+            post_done();
         }
+        thread_done();
     }
 
     // A block just written: hash it when it continues its piece in order.
@@ -868,7 +981,15 @@ private:
     {
         const lt::file_storage& fs = st.files();
         piece_state* s = st.find_piece(w, piece);
-        if (s) st.check_still_there(piece, err);
+        if (s && s->write_failed) {
+            // libtorrent has heard of the failed write and asks for the
+            // piece again; an error of this job would be a second one for
+            // the same incident, and a hash of what is on disk means
+            // nothing. It disregards an aborted job.
+            err = aborted_error(lt::operation_t::file_write);
+        } else if (s) {
+            st.check_still_there(piece, err);
+        }
         if (err) {
             st.drop_piece(w, piece);
             return {};
@@ -910,6 +1031,9 @@ private:
     boost::asio::steady_timer m_flush_timer{m_ios};
     bool m_flush_armed = false;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);  // reset by abort()
+    bool m_aborted = false;                                   // network thread only
+    std::optional<boost::asio::executor_work_guard<lt::io_context::executor_type>> m_work;
+    std::atomic<int> m_threads_running{0};
 };
 
 }  // namespace

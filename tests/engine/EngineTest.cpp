@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "engine/debug.h"
@@ -228,6 +230,52 @@ TEST(Engine, FullDiskPausesAndResumeCompletesOnceSpaceIsFreed)
         }
         ExpectComplete(r, p, save.Path());
     }
+}
+
+// Files as the torrent lays them out: two files of one path and a file named
+// like another's folder (libtorrent renames the later ones), an executable,
+// a symlink; and older, longer files of the same names already in the
+// folder, one of them the new file with more after it. Every file ends as
+// the torrent has it, and a check of the finished folder finds every piece.
+TEST(Engine, FilesEndAsTheTorrentLaysThemOut)
+{
+    TempDir data("corvane-src"), save("corvane-dst");
+    Tracker tracker;
+    const Payload p = MakeLaidOutPayload(data.Path(), "pack",
+                                         {{"x.bin", MiB + 3, false, {}},
+                                          {"x.bin", 2 * MiB + 5, false, {}},
+                                          {"d", 700 << 10, false, {}},
+                                          {"d/y.bin", 3 * MiB / 2, false, {}},
+                                          {"run.sh", 100 << 10, true, {}},
+                                          {"link", 0, false, "x.bin"}},
+                                         {tracker.AnnounceUrl()});
+    tracker.Allow(p.infoHashHex);
+    ASSERT_EQ(p.files.size(), 5u);
+    EXPECT_NE(std::find(p.files.begin(), p.files.end(), "pack/x.1.bin"), p.files.end()) << "not renamed?";
+    const fs::path dst = fs::path(save.Path()) / "pack";
+    for (const std::string& f : p.files) {
+        if (f == "pack/run.sh") continue;  // made here: the torrent says how
+        std::string old(static_cast<std::size_t>(fs::file_size(fs::path(data.Path()) / f) + 3 * MiB), 'z');
+        if (f == p.files[1]) std::ifstream(fs::path(data.Path()) / f, std::ios::binary).read(old.data(), MiB);
+        fs::create_directories((fs::path(save.Path()) / f).parent_path());
+        std::ofstream(fs::path(save.Path()) / f, std::ios::binary) << old;
+    }
+    {
+        LibtorrentSeeder seeder(p);
+        Download r(p, save.Path());
+        ASSERT_TRUE(r.Until([&] { return r.h.is_seed(); }, 60)) << r.Done() << " of " << p.totalSize;
+        ExpectComplete(r, p, save.Path());
+    }
+    EXPECT_TRUE(fs::status(dst / "run.sh").permissions() == (fs::status(dst / "run.sh").permissions() |
+                                                             fs::perms::owner_exec))
+        << "not executable";
+    EXPECT_TRUE(fs::is_symlink(dst / "link"));
+    EXPECT_EQ(fs::read_symlink(dst / "link"), "x.bin");
+
+    const int checks = engine::debug::file_checks();
+    Download again(p, save.Path());
+    EXPECT_TRUE(again.Until([&] { return again.h.is_seed(); }, 30)) << again.Done() << " of " << p.totalSize;
+    EXPECT_EQ(engine::debug::file_checks(), checks + 1);
 }
 
 // A file cut short (a run stopped before its end was written) is not taken

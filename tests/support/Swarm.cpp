@@ -21,6 +21,7 @@
 
 #include <libtorrent/bencode.hpp>
 #include <libtorrent/create_torrent.hpp>
+#include <libtorrent/hasher.hpp>
 #include <libtorrent/hex.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/torrent_info.hpp>
@@ -39,6 +40,23 @@ bool PortAccepts(int port)
 }
 
 lt::span<char const> Span(const std::string& s) { return {s.data(), static_cast<std::ptrdiff_t>(s.size())}; }
+
+// The payload of a made torrent, its files as libtorrent names them on disk.
+Payload Finish(const std::string& dataDir, const std::string& name, lt::create_torrent& ct)
+{
+    Payload p{dataDir, name, {}, {}, 0, {}, (fs::path(dataDir) / (name + ".torrent")).string(), {}};
+    lt::bencode(std::back_inserter(p.torrent), ct.generate());
+    const lt::torrent_info ti(Span(p.torrent), lt::from_span);
+    for (lt::file_index_t i : ti.files().file_range()) {
+        if (ti.files().pad_file_at(i) || (ti.files().file_flags(i) & lt::file_storage::flag_symlink)) continue;
+        p.files.push_back(ti.files().file_path(i));
+        p.sizes.push_back(ti.files().file_size(i));
+        p.totalSize += p.sizes.back();
+    }
+    p.infoHashHex = lt::aux::to_hex(ti.info_hashes().v1);
+    std::ofstream(p.torrentPath, std::ios::binary) << p.torrent;
+    return p;
+}
 }  // namespace
 
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout)
@@ -98,18 +116,39 @@ Payload MakePayload(const std::string& dataDir, const std::string& name, const s
     for (const auto& t : trackers) ct.add_tracker(t);
     for (const auto& w : webSeeds) ct.add_url_seed(w);
     lt::set_piece_hashes(ct, dataDir);
+    return Finish(dataDir, name, ct);
+}
 
-    Payload p{dataDir, name, {}, {}, 0, {}, (fs::path(dataDir) / (name + ".torrent")).string(), {}};
-    lt::bencode(std::back_inserter(p.torrent), ct.generate());
+Payload MakeLaidOutPayload(const std::string& dataDir, const std::string& name,
+                           const std::vector<PayloadFile>& layout, const std::vector<std::string>& trackers)
+{
+    lt::file_storage files;
+    for (const PayloadFile& f : layout) {
+        lt::file_flags_t flags{};
+        if (f.executable) flags |= lt::file_storage::flag_executable;
+        if (!f.symlinkTo.empty()) flags |= lt::file_storage::flag_symlink;
+        files.add_file(name + "/" + f.path, f.symlinkTo.empty() ? f.size : 0, flags, 0,
+                       f.symlinkTo);
+    }
+    lt::create_torrent ct(files, 0, lt::create_torrent::v1_only | lt::create_torrent::symlinks);
+    for (const auto& t : trackers) ct.add_tracker(t);
+    // The payload as one stream, as the pieces see it.
+    std::mt19937_64 rng(7);
+    std::string stream(static_cast<std::size_t>(ct.files().total_size()), '\0');
+    for (char& c : stream) c = static_cast<char>(rng());
+    for (lt::piece_index_t i : ct.files().piece_range()) {
+        const std::int64_t at = static_cast<std::int64_t>(static_cast<int>(i)) * ct.piece_length();
+        ct.set_hash(i, lt::hasher(stream.data() + at, ct.files().piece_size(i)).final());
+    }
+    Payload p = Finish(dataDir, name, ct);
     const lt::torrent_info ti(Span(p.torrent), lt::from_span);
     for (lt::file_index_t i : ti.files().file_range()) {
-        if (ti.files().pad_file_at(i)) continue;
-        p.files.push_back(ti.files().file_path(i));
-        p.sizes.push_back(ti.files().file_size(i));
-        p.totalSize += p.sizes.back();
+        if (ti.files().file_flags(i) & lt::file_storage::flag_symlink) continue;
+        const fs::path full = fs::path(dataDir) / ti.files().file_path(i);
+        fs::create_directories(full.parent_path());
+        std::ofstream(full, std::ios::binary)
+            .write(stream.data() + ti.files().file_offset(i), static_cast<std::streamsize>(ti.files().file_size(i)));
     }
-    p.infoHashHex = lt::aux::to_hex(ti.info_hashes().v1);
-    std::ofstream(p.torrentPath, std::ios::binary) << p.torrent;
     return p;
 }
 

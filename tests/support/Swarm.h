@@ -50,6 +50,21 @@ struct Payload {
 Payload MakePayload(const std::string& dataDir, const std::string& name, const std::vector<std::int64_t>& fileSizes,
                     const std::vector<std::string>& trackers, const std::vector<std::string>& webSeeds = {},
                     bool hybrid = false, unsigned seed = 1);
+// A file of a laid-out payload: its path under the torrent's folder (two
+// files may have one path, or a file the path of another's folder), its
+// size, the torrent's executable attribute, or a symlink to another path.
+struct PayloadFile {
+    std::string path;
+    std::int64_t size = 0;
+    bool executable = false;
+    std::string symlinkTo;
+};
+// A .torrent (version 1) for files laid out as given, of pseudo-random
+// bytes, with the data written under dataDir/name/ by the names libtorrent
+// gives them (it renames colliding paths: x.1.bin, d.1). Payload::files
+// holds those names; symlinks are left out of it.
+Payload MakeLaidOutPayload(const std::string& dataDir, const std::string& name,
+                           const std::vector<PayloadFile>& layout, const std::vector<std::string>& trackers);
 // SHA-256 of a file as 64 hex digits ("" when it cannot be read).
 std::string Sha256OfFile(const std::string& path);
 // The payload's files whose copy under downloadDir is missing or differs.
