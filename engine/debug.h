@@ -21,6 +21,11 @@ int half_open_limit(const session& s);
 // std::invalid_argument for a handle of the fake.
 std::string torrent_state(const torrent_handle& h);
 
+// The bytes of the torrent's pieces that have passed their hash check (pad
+// files included). Throws invalid_handle for a handle that names no torrent
+// of the real engine.
+std::int64_t verified_bytes(const torrent_handle& h);
+
 // Whether the torrent's files are being checked. Throws invalid_handle for a
 // handle that names no torrent of the real engine.
 bool checking(const torrent_handle& h);

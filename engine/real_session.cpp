@@ -83,27 +83,22 @@ public:
     {
         guarded([&] {
             m_resumed_at.store(lt::clock_type::now().time_since_epoch().count());
-            // After a disk error the torrent carries the error (or, for a
-            // full disk, sits in upload-only mode): clear both so that it
-            // downloads again. Neither changes a healthy torrent.
-            const bool diskError = m_disk_error.exchange(false) ||
-                                   static_cast<bool>(m_h.flags() & lt::torrent_flags::upload_mode) ||
-                                   static_cast<bool>(m_h.status(lt::status_flags_t{}).errc);
+            // After a disk error the torrent carries the error, or, when a
+            // write failed for want of space or permission, sits in
+            // upload-only mode: clear both so that it downloads again.
+            // Neither changes a healthy torrent. A failed write costs only
+            // the pieces it touched, which the engine asks for again, so the
+            // download goes on from what is verified. An error of the torrent
+            // itself is a file gone or unreadable: what was verified in it
+            // may be lost, so the files are checked again.
+            const bool lost = static_cast<bool>(m_h.status(lt::status_flags_t{}).errc);
             m_h.clear_error();
             m_h.unset_flags(lt::torrent_flags::upload_mode);
             m_h.resume();
-            // A failed write can leave a piece whose blocks all arrived but
-            // whose hash check never ran; the engine then never asks for it
-            // again and the download stops just short of the end. Checking
-            // what is on disk puts every piece right (nothing already
-            // verified is fetched again).
-            if (diskError)
-                m_h.force_recheck();
+            if (lost) m_h.force_recheck();
         });
     }
 
-    // The engine reported a disk error for this torrent.
-    void note_disk_error() { m_disk_error.store(true); }
     std::int64_t total_size() const override
     {
         if (!m_h.is_valid()) throw invalid_handle();
@@ -151,7 +146,6 @@ private:
     lt::torrent_handle m_h;
     std::shared_ptr<const torrent_info::impl> m_info;
     std::atomic<lt::time_duration::rep> m_resumed_at{lt::time_point::min().time_since_epoch().count()};
-    std::atomic<bool> m_disk_error{false};
 };
 
 class real_session final : public session {
@@ -391,7 +385,6 @@ private:
                 if (c->lt_handle() == a.handle) t = c;
         }
         if (t && t->is_stale(a.timestamp())) return alert_kind::other;
-        if (t) t->note_disk_error();
         try {
             if (a.handle.is_valid()) lt::torrent_handle(a.handle).pause();
         } catch (const lt::system_error&) {
@@ -458,6 +451,21 @@ std::string torrent_state(const torrent_handle& h)
                " paused=" + bit(bool(f & lt::torrent_flags::paused)) +
                " upload_mode=" + bit(bool(f & lt::torrent_flags::upload_mode)) +
                " sparse=" + bit(st.storage_mode == lt::storage_mode_sparse) + " error=" + bit(bool(st.errc));
+    });
+}
+
+std::int64_t verified_bytes(const torrent_handle& h)
+{
+    auto* t = dynamic_cast<real_torrent*>(h.get_backend());
+    if (!t) throw invalid_handle();
+    return guarded([&] {
+        const lt::torrent_handle& lh = t->lt_handle();
+        const lt::torrent_status st = lh.status(lt::torrent_handle::query_pieces);
+        const auto ti = lh.torrent_file();
+        std::int64_t n = 0;
+        for (lt::piece_index_t i(0); i < st.pieces.end_index(); ++i)
+            if (st.pieces[i]) n += ti->piece_size(i);
+        return n;
     });
 }
 

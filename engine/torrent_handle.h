@@ -54,8 +54,9 @@ public:
     bool is_paused() const { return backend().is_paused(); }
     void pause() { backend().pause(); }
     // Also clears a disk error (and the upload-only state the engine falls
-    // back to on a full disk), so the download goes on; after a disk error
-    // the files are checked again first, so no piece is left half-done.
+    // back to on a full disk), so the download goes on from what is
+    // verified; after a file went missing or could not be read, the files
+    // are checked again first.
     void resume() { backend().resume(); }
     torrent_status status() const { return backend().status(); }
     std::int64_t total_size() const { return backend().total_size(); }
