@@ -121,11 +121,25 @@ TEST(Window, PauseResumeClickedAndOneDiskBoxPerIncident)
 
 TEST(Window, TorrentGoneMidRefreshOrClickAndCloseQuestion)
 {
+    {  // Yes closes; a run of its own, as an answerer answers every prompt that is up
+        WindowRun yes;
+        const INT_PTR closed = yes.Run([&](Window& d) {
+            yes.answerer.AnswerMessage(QMessageBox::Yes);
+            Click(d.m_btnClose);
+            EXPECT_TRUE(PumpUntil([&] { return d.IsEnding(); }, 2000)) << "Yes left the window running";
+        });
+        EXPECT_EQ(closed, IDCANCEL);
+        ASSERT_EQ(yes.answerer.SeenPrompts().size(), 2u);
+        EXPECT_EQ(yes.answerer.SeenPrompts()[1].answer, "Yes");
+    }
     WindowRun run;
     FakeTorrent& t = run.Torrent();
     const INT_PTR result = run.Run([&](Window& d) {
-        Click(d.m_btnClose);  // unfinished: asked, No keeps running
-        EXPECT_FALSE(d.IsEnding());
+        // Unfinished: asked. A close is only queued, so the loop gets the
+        // time to carry out one that No should not have asked for.
+        run.answerer.AnswerMessage(QMessageBox::No);
+        Click(d.m_btnClose);
+        EXPECT_FALSE(PumpUntil([&] { return d.IsEnding(); }, 400)) << "No closed the window";
         const CString before = d.m_txtSize.GetWindowText();
         t.size = 5000;
         for (int calls : {1, 2}) {  // gone after the validity test, after the snapshot
