@@ -1,6 +1,6 @@
 // The main window on the scripted engine, offscreen: the display texts and
 // bar, the tracker watchdog, disk errors, Pause/Resume and Close clicked,
-// a torrent that goes away, the about box and dragging.
+// a torrent that goes away, the about box, the folder shown and dragging.
 #include "tests/app/ButtonLooks.h"
 #include "tests/app/WindowRun.h"
 #include "tests/support/QStringPrinter.h"
@@ -173,13 +173,15 @@ void PressMoveRelease(QWidget* window, QPoint at, QPoint by)
     QApplication::sendEvent(target, &release);
 }
 
-TEST(Window, AboutBoxMinimizeAndDragging)
+TEST(Window, AboutBoxShowFolderMinimizeAndDragging)
 {
     WindowRun run;
     const INT_PTR result = run.Run([&](Window& d) {
         d.SendMessage(WM_SYSCOMMAND, CCorvaneDlg::kAboutCommand | 0xF, 0);
         Click(d.m_btnQuestion);
         EXPECT_FALSE(d.IsEnding());
+        Click(d.m_btnShowFolder);  // the folder chosen, itself
+        EXPECT_EQ(run.opened, std::vector<QString>{run.folder});
         QWidget* w = d.GetSafeHwnd();
         for (QPoint at : {QPoint(300, 50), QPoint(60, 150), QPoint(150, 300)}) {  // background, label, button
             const QPoint start = w->pos();
