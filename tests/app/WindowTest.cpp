@@ -1,6 +1,6 @@
 // The main window on the scripted engine, offscreen: the display texts and
 // bar, the tracker watchdog, disk errors, Pause/Resume and Close clicked,
-// a torrent that goes away, the about box and dragging.
+// a torrent that goes away, the about box, the folder shown and dragging.
 #include "tests/app/ButtonLooks.h"
 #include "tests/app/WindowRun.h"
 #include "tests/support/QStringPrinter.h"
@@ -121,11 +121,25 @@ TEST(Window, PauseResumeClickedAndOneDiskBoxPerIncident)
 
 TEST(Window, TorrentGoneMidRefreshOrClickAndCloseQuestion)
 {
+    {  // Yes closes; a run of its own, as an answerer answers every prompt that is up
+        WindowRun yes;
+        const INT_PTR closed = yes.Run([&](Window& d) {
+            yes.answerer.AnswerMessage(QMessageBox::Yes);
+            Click(d.m_btnClose);
+            EXPECT_TRUE(PumpUntil([&] { return d.IsEnding(); }, 2000)) << "Yes left the window running";
+        });
+        EXPECT_EQ(closed, IDCANCEL);
+        ASSERT_EQ(yes.answerer.SeenPrompts().size(), 2u);
+        EXPECT_EQ(yes.answerer.SeenPrompts()[1].answer, "Yes");
+    }
     WindowRun run;
     FakeTorrent& t = run.Torrent();
     const INT_PTR result = run.Run([&](Window& d) {
-        Click(d.m_btnClose);  // unfinished: asked, No keeps running
-        EXPECT_FALSE(d.IsEnding());
+        // Unfinished: asked. A close is only queued, so the loop gets the
+        // time to carry out one that No should not have asked for.
+        run.answerer.AnswerMessage(QMessageBox::No);
+        Click(d.m_btnClose);
+        EXPECT_FALSE(PumpUntil([&] { return d.IsEnding(); }, 400)) << "No closed the window";
         const CString before = d.m_txtSize.GetWindowText();
         t.size = 5000;
         for (int calls : {1, 2}) {  // gone after the validity test, after the snapshot
@@ -159,13 +173,15 @@ void PressMoveRelease(QWidget* window, QPoint at, QPoint by)
     QApplication::sendEvent(target, &release);
 }
 
-TEST(Window, AboutBoxMinimizeAndDragging)
+TEST(Window, AboutBoxShowFolderMinimizeAndDragging)
 {
     WindowRun run;
     const INT_PTR result = run.Run([&](Window& d) {
         d.SendMessage(WM_SYSCOMMAND, CCorvaneDlg::kAboutCommand | 0xF, 0);
         Click(d.m_btnQuestion);
         EXPECT_FALSE(d.IsEnding());
+        Click(d.m_btnShowFolder);  // the folder chosen, itself
+        EXPECT_EQ(run.opened, std::vector<QString>{run.folder});
         QWidget* w = d.GetSafeHwnd();
         for (QPoint at : {QPoint(300, 50), QPoint(60, 150), QPoint(150, 300)}) {  // background, label, button
             const QPoint start = w->pos();

@@ -1,6 +1,8 @@
-// The small pure rules: splitting, query escaping, what the start routine
-// makes of a configuration text, and the UTF-8 locale the program starts in.
+// The small pure rules: splitting, query escaping, byte sizes at their unit
+// boundaries, what the start routine makes of a configuration text, and the
+// UTF-8 locale the program starts in.
 #include "app/Configuration.h"
+#include "app/util/FormatByteSize.h"
 #include "app/util/ShellUtil.h"
 #include "app/util/StringTokenizer.h"
 #include "framework/Utf8Locale.h"
@@ -51,6 +53,25 @@ TEST(Rules, QueryEscaping)
         std::copy(in.begin(), in.end(), buffer.begin());
         EXPECT_EQ(EscapeUrlQuery(buffer.data()), !out.empty());
         EXPECT_EQ(QString::fromUtf16(buffer.data()), QString::fromStdU16String(out.empty() ? in : out));
+    }
+}
+
+// The unit comes from the exact count, the value from the count rounded to
+// a float: 2^30 - 1 bytes are still "MB", shown as 1024.
+TEST(Rules, ByteSizeUnitBoundaries)
+{
+    const std::pair<std::int64_t, QString> cases[] = {
+        {1023, "1023.00 Bytes"},          {1024, "1.00 KB"},
+        {(1 << 20) - 1, "1024.00 KB"},    {1 << 20, "1.00 MB"},
+        {(1 << 30) - 1, "1024.00 MB"},    {1 << 30, "1.00 GB"},
+        {5ll << 30, "5.00 GB"},           {9ll << 29, "4.50 GB"},
+        {-2048, "-2048.00 Bytes"},
+    };
+    for (const auto& [bytes, shown] : cases) {
+        float value = -1;
+        QString unit;
+        FormatByteSize(bytes, value, unit);
+        EXPECT_EQ(QString::number(value, 'f', 2) + ' ' + unit, shown) << bytes;
     }
 }
 
