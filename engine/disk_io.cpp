@@ -662,8 +662,11 @@ public:
         const bool v1 = static_cast<bool>(flags & lt::disk_interface::v1_hash);
         queue(piece, [st, piece, v2, v1, h = std::move(handler)](int w) mutable -> completion {
             lt::storage_error err;
-            const lt::sha1_hash hash = w == aborted ? (err = aborted_error(lt::operation_t::file_read), lt::sha1_hash())
-                                                    : hash_piece(*st, w, piece, v1, v2, err);
+            lt::sha1_hash hash;
+            if (w == aborted)
+                err = aborted_error(lt::operation_t::file_read);
+            else
+                hash = hash_piece(*st, w, piece, v1, v2, err);
             return [h = std::move(h), piece, hash, err] { h(piece, hash, err); };
         });
     }
