@@ -154,8 +154,18 @@ TEST(Engine, DownloadsFromSeveralSeedersThenSeedsToAnotherPeer)
         seeders.reset();
         aria2.reset();
 
+        // The program's peer count shows the downloader it uploads to (not
+        // only seeds); paced so that the upload spans many polls.
+        r.h.set_upload_limit(32 * MiB);
         Download other(p, again.Path());  // listens on the next port of the range; the tracker names the first run
-        ASSERT_TRUE(other.Until([&] { return other.h.is_seed(); }, 120)) << other.Done() << " of " << p.totalSize;
+        int shown = 0, listed = 0;
+        ASSERT_TRUE(other.Until([&] {
+            const int peers = r.h.status().num_peers, connections = r.h.peer_count();
+            if (!other.h.is_seed()) shown = std::max(shown, peers), listed = std::max(listed, connections);
+            return other.h.is_seed();
+        }, 120)) << other.Done() << " of " << p.totalSize;
+        EXPECT_GE(shown, 1);
+        EXPECT_GE(listed, 1);
         ExpectComplete(other, p, again.Path());
     }
 }
