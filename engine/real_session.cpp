@@ -398,16 +398,13 @@ private:
         for (;;) {
             const int r = t.passed + 1;
             int most = 0;
-            bool previousAll = r >= 2, any = false;
+            bool previousAll = r >= 2;
             for (const auto& [x, n] : t.failures) {
                 most = std::max(most, n);
-                if (n >= r - 1) {
-                    any = true;
-                    previousAll = previousAll && n >= r;
-                }
+                if (n >= r - 1) previousAll = previousAll && n >= r;
             }
             if (most < r) break;  // nobody has failed round r yet
-            bool over = most > r || (previousAll && any);
+            bool over = most > r || previousAll;
             if (!over) {
                 if (!all) all = announces(a);
                 over = std::all_of(all->begin(), all->end(), [&](const announce_t& x) { return failed(x, r); });
