@@ -3,6 +3,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 
 #include <libtorrent/add_torrent_params.hpp>
@@ -239,10 +240,13 @@ public:
         for (lt::alert* a : alerts) {
             switch (a->type()) {
             case lt::tracker_error_alert::alert_type:
-                kinds.push_back(on_tracker_error(*static_cast<lt::tracker_error_alert*>(a)));
+                if (const int rounds = on_tracker_error(*static_cast<lt::tracker_error_alert*>(a)))
+                    kinds.insert(kinds.end(), static_cast<std::size_t>(rounds), alert_kind::tracker_error);
+                else
+                    kinds.push_back(alert_kind::other);
                 break;
             case lt::tracker_reply_alert::alert_type:
-                m_failed_announces.erase(tracker_key(*static_cast<lt::tracker_reply_alert*>(a)));
+                m_tracker_rounds.erase(tracker_key(*static_cast<lt::tracker_reply_alert*>(a)));
                 kinds.push_back(alert_kind::tracker_reply);
                 break;
             case lt::file_error_alert::alert_type:
@@ -334,43 +338,75 @@ private:
     // libtorrent announces to a tracker once from every local address it
     // listens on (and once per protocol of a hybrid torrent), so with a second
     // interface (docker0, a VPN) one failed announce round brings several
-    // errors. The watchdog counts rounds: an error is passed on only once every
-    // announce of the round has failed since the last one passed on; the rest
-    // are "other". An address failing again before the round is whole means
-    // the next round has begun (another address never announces): the
-    // unfinished round counts as one. A reply from the tracker starts the
-    // round afresh.
+    // errors. The watchdog counts rounds: each failed round is passed on as
+    // one error, the other errors are "other". Every address counts its
+    // failures since the tracker last replied; round r has failed once
+    //  - every address the torrent announces from has failed r times, or
+    //  - an address has failed r + 1 times: round r is over, and an address
+    //    missing from it never announces (a request that hangs, an address
+    //    the engine skips), or
+    //  - every address that failed in round r - 1 has failed r times: the
+    //    addresses that never announce are known from then on.
+    // So N failed rounds give N errors; only when an address never announces
+    // is the first round known to be over just as the second fails, and the
+    // failure that shows it passes on both. A reply from the tracker starts
+    // the count afresh.
     using tracker_key_t = std::pair<lt::torrent_handle, std::string>;
     using announce_t = std::pair<lt::tcp::endpoint, lt::protocol_version>;
+    struct tracker_rounds {
+        std::map<announce_t, int> failures;  // per address and protocol
+        int passed = 0;                      // rounds passed on
+    };
     static tracker_key_t tracker_key(const lt::tracker_alert& a) { return {a.handle, a.tracker_url()}; }
 
-    alert_kind on_tracker_error(const lt::tracker_error_alert& a)
+    // The torrent's announces to the tracker of `a`: one per enabled local
+    // address and protocol.
+    static std::vector<announce_t> announces(const lt::tracker_error_alert& a)
     {
-        std::vector<announce_t>& failed = m_failed_announces[tracker_key(a)];
-        const announce_t announce{a.local_endpoint, a.version};
-        if (std::find(failed.begin(), failed.end(), announce) != failed.end()) {
-            failed.assign(1, announce);
-            return alert_kind::tracker_error;
-        }
-        failed.push_back(announce);
-        std::vector<lt::announce_entry> trackers;
-        lt::info_hash_t hashes;
+        std::vector<announce_t> all;
         try {
-            trackers = a.handle.trackers();
-            hashes = a.handle.info_hashes();
+            const lt::info_hash_t hashes = a.handle.info_hashes();
+            for (const lt::announce_entry& t : a.handle.trackers()) {
+                if (t.url != a.tracker_url()) continue;
+                for (const lt::announce_endpoint& e : t.endpoints)
+                    for (auto v : {lt::protocol_version::V1, lt::protocol_version::V2})
+                        if (e.enabled && hashes.has(v)) all.emplace_back(e.local_endpoint, v);
+            }
         } catch (const lt::system_error&) {
             // the torrent is gone: nothing to wait for
         }
-        for (const lt::announce_entry& t : trackers) {
-            if (t.url != a.tracker_url()) continue;
-            for (const lt::announce_endpoint& e : t.endpoints)
-                for (auto v : {lt::protocol_version::V1, lt::protocol_version::V2})
-                    if (e.enabled && hashes.has(v) &&
-                        std::find(failed.begin(), failed.end(), announce_t{e.local_endpoint, v}) == failed.end())
-                        return alert_kind::other;  // this round still runs
+        return all;
+    }
+
+    // The number of rounds this failure ends (0, 1 or 2).
+    int on_tracker_error(const lt::tracker_error_alert& a)
+    {
+        tracker_rounds& t = m_tracker_rounds[tracker_key(a)];
+        ++t.failures[announce_t{a.local_endpoint, a.version}];
+        std::optional<std::vector<announce_t>> all;  // asked of the engine only when needed
+        const auto failed = [&](const announce_t& x, int times) {
+            auto it = t.failures.find(x);
+            return it != t.failures.end() && it->second >= times;
+        };
+        const int before = t.passed;
+        for (;;) {
+            const int r = t.passed + 1;
+            int most = 0;
+            bool previousAll = r >= 2;
+            for (const auto& [x, n] : t.failures) {
+                most = std::max(most, n);
+                if (n >= r - 1) previousAll = previousAll && n >= r;
+            }
+            if (most < r) break;  // nobody has failed round r yet
+            bool over = most > r || previousAll;
+            if (!over) {
+                if (!all) all = announces(a);
+                over = std::all_of(all->begin(), all->end(), [&](const announce_t& x) { return failed(x, r); });
+            }
+            if (!over) break;
+            ++t.passed;
         }
-        failed.clear();
-        return alert_kind::tracker_error;
+        return t.passed - before;
     }
 
     // The engine falls back to upload-only on a full disk and posts the error
@@ -394,7 +430,7 @@ private:
     }
 
     lt::session m_ses;
-    std::map<tracker_key_t, std::vector<announce_t>> m_failed_announces;  // UI thread only (pop_alerts)
+    std::map<tracker_key_t, tracker_rounds> m_tracker_rounds;  // UI thread only (pop_alerts)
     int m_half_open = 0;
     std::mutex m_mutex;
     std::vector<std::shared_ptr<real_torrent>> m_torrents;

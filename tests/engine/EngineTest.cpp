@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +54,13 @@ struct Download {
     }
     std::int64_t Done() { return h.status().total_done; }
 };
+
+std::int64_t SizeOf(const fs::path& file)
+{
+    std::error_code ec;
+    const auto n = fs::file_size(file, ec);
+    return ec ? -1 : static_cast<std::int64_t>(n);
+}
 
 void ExpectComplete(Download& r, const Payload& p, const std::string& save)
 {
@@ -156,8 +164,18 @@ TEST(Engine, DownloadsFromSeveralSeedersThenSeedsToAnotherPeer)
         seeders.reset();
         aria2.reset();
 
+        // The program's peer count shows the downloader it uploads to (not
+        // only seeds); paced so that the upload spans many polls.
+        r.h.set_upload_limit(32 * MiB);
         Download other(p, again.Path());  // listens on the next port of the range; the tracker names the first run
-        ASSERT_TRUE(other.Until([&] { return other.h.is_seed(); }, 120)) << other.Done() << " of " << p.totalSize;
+        int shown = 0, listed = 0;
+        ASSERT_TRUE(other.Until([&] {
+            const int peers = r.h.status().num_peers, connections = r.h.peer_count();
+            if (!other.h.is_seed()) shown = std::max(shown, peers), listed = std::max(listed, connections);
+            return other.h.is_seed();
+        }, 120)) << other.Done() << " of " << p.totalSize;
+        EXPECT_GE(shown, 1);
+        EXPECT_GE(listed, 1);
         ExpectComplete(other, p, again.Path());
     }
 }
@@ -313,6 +331,47 @@ TEST(Engine, ReadOnlyFolderIsAFileError)
     EXPECT_TRUE(r.h.is_paused());
     EXPECT_FALSE(r.h.is_seed());
     ::umount2(save.Path().c_str(), MNT_DETACH);
+}
+
+// A write cut short (here by a file size limit just under the first file's
+// size, as a disk that fills mid-write would) is a file error: the piece's
+// hash passed from memory, so taking the short write for whole would end
+// the download "complete" with a file short of its end.
+TEST(Engine, WriteCutShortIsAFileError)
+{
+    TempDir data("corvane-src"), save("corvane-dst");
+    Tracker tracker;
+    const Payload p = MakeTrackedPayload(tracker, data.Path(), "pack", {4 * MiB + 5000, MiB});
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    enum : int { kFileError = 10, kComplete, kNeither };
+    const pid_t child = ::fork();  // no thread of ours runs yet: the child may start an engine
+    if (child == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+        const rlimit limit{static_cast<rlim_t>(p.sizes[0] - 100), static_cast<rlim_t>(p.sizes[0] - 100)};
+        char c;
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0 || ::read(go[0], &c, 1) != 1) ::_exit(1);
+        Download r(p, save.Path());
+        r.Until([&] { return r.fileErrors > 0 || r.h.is_seed(); }, 60);
+        ::_exit(r.fileErrors > 0 ? kFileError : r.h.is_seed() ? kComplete : kNeither);
+    }
+    ASSERT_GT(child, 0);
+    LibtorrentSeeder seeder(p);
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    int status = -1;
+    const bool ended = WaitUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }, std::chrono::seconds(90));
+    if (!ended) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    ::close(go[0]);
+    ::close(go[1]);
+    ASSERT_TRUE(ended);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), kFileError) << "complete: " << kComplete << ", neither in 60 s: " << kNeither
+                                               << "; first file " << SizeOf(fs::path(save.Path()) / p.files[0]) << " of "
+                                               << p.sizes[0];
 }
 
 }  // namespace

@@ -3,8 +3,14 @@
 // interface inside the test's private network).
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <thread>
 
 #include "engine/session.h"
 #include "tests/support/Swarm.h"
@@ -35,6 +41,52 @@ TEST(TrackerRounds, OneErrorPerFailedRoundWithTwoInterfaces)
     }
     WaitUntil([&] { drain(); return errors > rounds; }, std::chrono::seconds(1));  // a late error of the last round
     EXPECT_EQ(errors, rounds);
+}
+
+// A tracker that takes the connection from one local address and never
+// answers: that address never finishes an announce, and the loopback one
+// (which cannot reach the tracker's network) fails at once every round. The
+// first round can only be known to be over when the next begins, but from
+// then on every failed round is one error: the eleventh failed round must
+// bring the watchdog's eleventh error, not the tenth.
+TEST(TrackerRounds, EveryFailedRoundCountsWhenAnAddressNeverAnnounces)
+{
+    ASSERT_EQ(std::system("ip link add veth2 type veth peer name veth3 && ip addr add 10.77.6.1/24 dev veth2 && "
+                          "ip link set veth3 up && ip link set veth2 up"), 0);
+    const int hung = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "10.77.6.1", &at.sin_addr);
+    socklen_t len = sizeof at;
+    ASSERT_EQ(::bind(hung, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(::listen(hung, 16), 0);  // never accepted: the request waits unanswered
+    ASSERT_EQ(::getsockname(hung, reinterpret_cast<sockaddr*>(&at), &len), 0);
+    TempDir dir("corvane-rounds");
+    const std::string silent = "http://10.77.6.1:" + std::to_string(ntohs(at.sin_port)) + "/announce";
+    const Payload p = MakePayload(dir.Path() + "/seed", "pack", {1 << 20}, {silent});
+    auto s = engine::make_session(engine::fingerprint{"KQ", 0, 7, 0, 0});
+    s->set_alert_severity_info();
+    s->listen_on(6881, 6889);
+    engine::torrent_handle h =
+        s->add_torrent(engine::torrent_info::from_buffer(p.torrent.data(), p.torrent.size()), dir.Path());
+    int errors = 0;
+    const auto drain = [&] {
+        const auto kinds = s->pop_alerts();
+        errors += static_cast<int>(std::count(kinds.begin(), kinds.end(), engine::alert_kind::tracker_error));
+    };
+    // Round 1 is the announce of the start. All of this stays well inside the
+    // engine's 10 s wait for the silent tracker's answer.
+    WaitUntil([&] { drain(); return false; }, std::chrono::seconds(1));
+    EXPECT_LE(errors, 1);
+    const int rounds = 4;
+    for (int round = 2; round <= rounds; ++round) {
+        h.force_reannounce();
+        ASSERT_TRUE(WaitUntil([&] { drain(); return errors >= round; }, std::chrono::seconds(2)))
+            << "round " << round << " brought " << errors << " errors";
+    }
+    WaitUntil([&] { drain(); return errors > rounds; }, std::chrono::milliseconds(500));
+    EXPECT_EQ(errors, rounds);
+    ::close(hung);
 }
 
 }  // namespace
