@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMimeDatabase>
 #include <gtest/gtest.h>
 
 
@@ -167,6 +168,17 @@ std::pair<int, int> Held()
     return held;
 }
 
+// What the process has open, for a failure message.
+std::string OpenFiles()
+{
+    namespace fs = std::filesystem;
+    std::string all;
+    std::error_code ec;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd"))
+        all += " " + fd.path().filename().string() + "=" + fs::read_symlink(fd.path(), ec).string();
+    return all;
+}
+
 // Each run's engine goes with its window: the next one listens on the same
 // port, and open files and threads come back to what they were after the
 // second run: what Qt and the libraries open once and keep for good may come
@@ -178,7 +190,12 @@ TEST(RealRun, RunsOneAfterAnotherLeaveNoEngineThreadOrFileBehind)
     const Payload p = MakeTrackedPayload(tracker, data.Path(), "pack", {3 * MiB, 0, 700000});
     Aria2Seeder seeder(p);  // in a process of its own: only the window's threads are counted here
     ASSERT_TRUE(seeder.WaitReady(30s));
+    // The folder picker's file model asks Qt's MIME database, which opens its
+    // cache file once and keeps it; on a loaded machine the first question can
+    // come in any run. Asked here, the cache is open before the first.
+    QMimeDatabase().mimeTypeForFile(QString::fromStdString(data.Path()));
     std::pair<int, int> settled;
+    std::string settledFiles;
     for (int i = 1; i <= 5; ++i) {
         SCOPED_TRACE("run " + std::to_string(i));
         TempDir out("corvane-rr-out");
@@ -194,12 +211,15 @@ TEST(RealRun, RunsOneAfterAnotherLeaveNoEngineThreadOrFileBehind)
             EXPECT_EQ(port, 6881) << "an earlier run's engine still holds the port";
         }
         EXPECT_EQ(DifferingFiles(p, out.Path()), kNone);
-        if (i == 2)
+        if (i == 2) {
             settled = Held();
+            settledFiles = OpenFiles();
+        }
         if (i > 2) {
             EXPECT_TRUE(WaitUntil([&] { return Held().first <= settled.first && Held().second <= settled.second; }, 5s))
                 << "open files, threads: " << Held().first << ", " << Held().second << " after this run, "
-                << settled.first << ", " << settled.second << " after the second";
+                << settled.first << ", " << settled.second << " after the second; open:" << OpenFiles()
+                << "; after the second:" << settledFiles;
         }
     }
 }
