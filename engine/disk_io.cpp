@@ -287,8 +287,8 @@ public:
     // folder, libtorrent renames the later ones (x.1.bin, d.1): mapped_files
     // holds the names the files get on disk.
     storage(const lt::storage_params& p, file_pool& pool, int hashers)
-        : m_files(p.mapped_files != nullptr ? *p.mapped_files : p.files), m_path(p.path), m_pool(pool), m_written(new std::atomic<bool>[p.files.num_files()]),
-          m_pieces(static_cast<std::size_t>(hashers))
+        : m_files(p.mapped_files != nullptr ? *p.mapped_files : p.files), m_path(p.path), m_pool(pool),
+          m_written(new std::atomic<bool>[p.files.num_files()]), m_pieces(static_cast<std::size_t>(hashers))
     {
         for (int i = 0; i < m_files.num_files(); ++i) m_written[i] = false;
     }
@@ -679,18 +679,10 @@ public:
         queue(piece, [st, piece, offset, h = std::move(handler)](int w) mutable -> completion {
             lt::storage_error err;
             lt::sha256_hash hash;
-            const int i = offset / block_size;
-            piece_state* s = w == aborted ? nullptr : st->find_piece(w, piece);
-            if (w == aborted) {
+            if (w == aborted)
                 err = aborted_error(lt::operation_t::file_read);
-            } else if (s && i < static_cast<int>(s->v2_done.size()) && s->v2_done[static_cast<std::size_t>(i)]) {
-                hash = s->v2[static_cast<std::size_t>(i)];
-            } else {
-                const int len = std::min(block_size, st->files().piece_size2(piece) - offset);
-                std::vector<char> buf(static_cast<std::size_t>(std::max(len, 0)));
-                st->read(buf.data(), len, piece, offset, err);
-                if (!err) hash = lt::hasher256(buf.data(), len).final();
-            }
+            else
+                hash = hash_block2(*st, w, piece, offset, err);
             return [h = std::move(h), piece, hash, err] { h(piece, hash, err); };
         });
     }
@@ -975,6 +967,20 @@ private:
                 s.v2_done[i] = true;
             }
         }
+    }
+
+    // A v2 block's hash: from memory when it came with its piece, else read
+    // back from disk.
+    static lt::sha256_hash hash_block2(storage& st, int w, lt::piece_index_t piece, int offset,
+                                       lt::storage_error& err)
+    {
+        const auto i = static_cast<std::size_t>(offset / block_size);
+        const piece_state* s = st.find_piece(w, piece);
+        if (s && i < s->v2_done.size() && s->v2_done[i]) return s->v2[i];
+        const int len = std::min(block_size, st.files().piece_size2(piece) - offset);
+        std::vector<char> buf(static_cast<std::size_t>(std::max(len, 0)));
+        st.read(buf.data(), len, piece, offset, err);
+        return err ? lt::sha256_hash() : lt::hasher256(buf.data(), len).final();
     }
 
     // The piece's hashes: what came in order from memory, the rest read
