@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/alert_types.hpp>
@@ -490,12 +491,19 @@ std::string torrent_state(const torrent_handle& h)
     });
 }
 
-std::int64_t verified_bytes(const torrent_handle& h)
+// f(the libtorrent handle) for a torrent of the real engine; invalid_handle
+// for any other handle.
+template <class F>
+auto on_real(const torrent_handle& h, F&& f) -> decltype(f(std::declval<const lt::torrent_handle&>()))
 {
     auto* t = dynamic_cast<real_torrent*>(h.get_backend());
     if (!t) throw invalid_handle();
-    return guarded([&] {
-        const lt::torrent_handle& lh = t->lt_handle();
+    return guarded([&] { return f(t->lt_handle()); });
+}
+
+std::int64_t verified_bytes(const torrent_handle& h)
+{
+    return on_real(h, [](const lt::torrent_handle& lh) {
         const lt::torrent_status st = lh.status(lt::torrent_handle::query_pieces);
         const auto ti = lh.torrent_file();
         std::int64_t n = 0;
@@ -507,10 +515,8 @@ std::int64_t verified_bytes(const torrent_handle& h)
 
 bool checking(const torrent_handle& h)
 {
-    auto* t = dynamic_cast<real_torrent*>(h.get_backend());
-    if (!t) throw invalid_handle();
-    return guarded([&] {
-        const auto state = t->lt_handle().status(lt::status_flags_t{}).state;
+    return on_real(h, [](const lt::torrent_handle& lh) {
+        const auto state = lh.status(lt::status_flags_t{}).state;
         return state == lt::torrent_status::checking_files || state == lt::torrent_status::checking_resume_data;
     });
 }
